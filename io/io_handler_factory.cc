@@ -1,0 +1,26 @@
+#include "io/io_handler_factory.h"
+
+#include "base/error.h"
+#include "io/io_handler_com.h"
+
+namespace qvpa {
+
+std::unique_ptr<kIOHandler> CreateIOHandler(const kConnection& aConnection,
+                                            const std::u16string& aDirectory,
+                                            const std::u16string& aFileName) {
+  switch (aConnection.ConnectionType()) {
+    case qvConnectionType::Com:
+      return std::make_unique<kIOHandler_Com>(&aConnection, aDirectory, aFileName);
+    case qvConnectionType::OPOS:
+    case qvConnectionType::TCP:
+    case qvConnectionType::HTTP:
+    case qvConnectionType::Serial:
+    case qvConnectionType::DLL:
+    case qvConnectionType::Spool:
+      break;
+  }
+  throw EQVError(u"Connection Type " + ConnectionTypeName(aConnection.ConnectionType()) +
+                 u" is not available in this build");
+}
+
+}  // namespace qvpa

@@ -1,0 +1,44 @@
+#include "io/io_handler_factory.h"
+
+#include <gtest/gtest.h>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "io/test_support.h"
+
+namespace qvpa {
+namespace {
+
+TEST(IOHandlerFactoryTest, ComConnectionGivesTheComChannelWithItsTimeOuts) {
+  testing_io::TempDir dir;
+  kConnection connection;
+  connection.SetConnectionType(qvConnectionType::Com);
+  connection.SetConnectTimeOut(2000);
+  connection.SetReadTimeOut(3000);
+  auto channel = CreateIOHandler(connection, dir.u16(), u"DRV_1");
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->ClassName(), u"kIOHandler_Com");
+  EXPECT_EQ(channel->ConnectTimeout(), 2000);
+  EXPECT_EQ(channel->ReadTimeout(), 3000);
+  EXPECT_NE(channel->GetLogFileName(), u"");
+}
+
+TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
+  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::TCP,
+                                      qvConnectionType::Serial, qvConnectionType::DLL,
+                                      qvConnectionType::Spool};
+  for (qvConnectionType type : missing) {
+    kConnection connection;
+    connection.SetConnectionType(type);
+    try {
+      CreateIOHandler(connection, u"", u"");
+      ADD_FAILURE() << "created " << ToUtf8(ConnectionTypeName(type));
+    } catch (const EQVError& e) {
+      EXPECT_EQ(e.Message(),
+                u"Connection Type " + ConnectionTypeName(type) + u" is not available in this build");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qvpa

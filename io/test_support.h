@@ -1,0 +1,60 @@
+// Test helpers for the io tests: a temporary directory removed at scope end, and
+// the lines of a log file with their time stamps removed.
+#ifndef QVPA_IO_TEST_SUPPORT_H_
+#define QVPA_IO_TEST_SUPPORT_H_
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+
+namespace qvpa::testing_io {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() /
+            ("qvpa_io_" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::u16string u16() const { return FromUtf8(path_.string()); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Lines of the log file without the 23-character stamp, so each starts with the
+// marker: " - text" or " - ERROR - text". Line ends must be CR LF.
+inline std::vector<std::string> ReadLogLines(const std::u16string& file) {
+  std::ifstream in(ToUtf8(file), std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const std::string all = ss.str();
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find("\r\n", start);
+    if (end == std::string::npos) end = all.size();
+    std::string line = all.substr(start, end - start);
+    lines.push_back(line.size() >= 23 ? line.substr(23) : "<short>" + line);
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace qvpa::testing_io
+
+#endif  // QVPA_IO_TEST_SUPPORT_H_

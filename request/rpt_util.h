@@ -27,6 +27,9 @@ class krptUtil {
   // Value text of the child; empty when the child is missing.
   static std::u16string GetNodeValueAsString(pugi::xml_node aParentNode,
                                              std::u16string_view aNodeName);
+  // Value text of aElement itself; a failure is reported as the node error under aNodeName.
+  static std::u16string GetElementValueAsString(pugi::xml_node aElement,
+                                                std::u16string_view aNodeName);
   // 0 when missing or empty; decimal, or hexadecimal after "$", "x", "0x".
   static int32_t GetNodeValueAsInteger(pugi::xml_node aParentNode, std::u16string_view aNodeName);
   // 0 when missing or empty; "." as decimal separator, rounded to four decimals.

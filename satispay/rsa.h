@@ -1,0 +1,45 @@
+// TRSA: RSASSA-PKCS1-v1_5 signatures with SHA-256/384/512 over RSA keys and X.509
+// certificates given as PEM text. Stateless; failures throw EQVError with the fixed
+// "[RSA] ..." / "[CERT] ..." messages, those ending in ": " followed by the crypto
+// library's error text. A wrong signature is no error: Verify returns false.
+#ifndef QVPA_SATISPAY_RSA_H_
+#define QVPA_SATISPAY_RSA_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qvpa {
+
+enum class TRSAAlgorithm : uint8_t { RS256 = 0, RS384 = 1, RS512 = 2 };
+
+class TRSA {
+ public:
+  TRSA() = delete;
+
+  // Signature of AInput with the RSA private key (PKCS#1 or PKCS#8 PEM, unencrypted) in
+  // AKey; as long as the key's modulus (512 bytes for 4096 bits).
+  static std::vector<uint8_t> Sign(std::span<const uint8_t> AInput, std::span<const uint8_t> AKey,
+                                   TRSAAlgorithm AAlg);
+  // Whether ASignature signs AInput under the public key (SubjectPublicKeyInfo or PKCS#1
+  // "RSA PUBLIC KEY" PEM) or the RSA key of the X.509 certificate in AKeyOrCertificate.
+  static bool Verify(std::span<const uint8_t> AInput, std::span<const uint8_t> ASignature,
+                     std::span<const uint8_t> AKeyOrCertificate, TRSAAlgorithm AAlg);
+  // Whether the text holds a loadable public key, or a certificate with an RSA key. Never
+  // throws except "[CERT] No X509 certificate received" in the guard case.
+  static bool VerifyPublicKey(std::span<const uint8_t> AKeyOrCertificate);
+  // Whether the text holds a loadable unencrypted RSA private key. Never throws.
+  static bool VerifyPrivateKey(std::span<const uint8_t> AKey);
+
+  // Makes sure the crypto library offers what the operations need. The library is linked
+  // at build time, so this cannot fail here.
+  static void LoadOpenSSL();
+  // The crypto library's text of the oldest error in this thread's queue (at most 160
+  // characters); the queue is emptied.
+  static std::u16string GetLastCryptoError();
+};
+
+}  // namespace qvpa
+
+#endif  // QVPA_SATISPAY_RSA_H_

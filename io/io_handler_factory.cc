@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "io/io_handler_com.h"
+#include "io/io_handler_http.h"
 
 namespace qvpa {
 
@@ -11,9 +12,10 @@ std::unique_ptr<kIOHandler> CreateIOHandler(const kConnection& aConnection,
   switch (aConnection.ConnectionType()) {
     case qvConnectionType::Com:
       return std::make_unique<kIOHandler_Com>(&aConnection, aDirectory, aFileName);
+    case qvConnectionType::HTTP:
+      return std::make_unique<kIOHandler_HTTP>(&aConnection, aDirectory, aFileName);
     case qvConnectionType::OPOS:
     case qvConnectionType::TCP:
-    case qvConnectionType::HTTP:
     case qvConnectionType::Serial:
     case qvConnectionType::DLL:
     case qvConnectionType::Spool:

@@ -23,6 +23,14 @@ TEST(IOHandlerFactoryTest, ComConnectionGivesTheComChannelWithItsTimeOuts) {
   EXPECT_NE(channel->GetLogFileName(), u"");
 }
 
+TEST(IOHandlerFactoryTest, HttpConnectionGivesTheHttpChannel) {
+  kConnection connection;
+  connection.SetConnectionType(qvConnectionType::HTTP);
+  connection.SetURL(u"http://127.0.0.1:1/x");
+  auto channel = CreateIOHandler(connection, u"", u"");
+  EXPECT_EQ(channel->ClassName(), u"kIOHandler_HTTP");
+}
+
 TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
   const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::TCP,
                                       qvConnectionType::Serial, qvConnectionType::DLL,

@@ -1,0 +1,37 @@
+// LibraryState: everything the exports share for the life of the loaded library, created
+// in this order and destroyed in reverse: the process-wide application object, the driver
+// registry, the device table (destroying it closes every open device); then the drivers
+// are registered. Its mutex serialises the export calls.
+#ifndef QVPA_DRIVER_LIBRARY_STATE_H_
+#define QVPA_DRIVER_LIBRARY_STATE_H_
+
+#include <mutex>
+
+#include "base/application.h"
+#include "driver/device_table.h"
+#include "driver/driver_registry.h"
+
+namespace qvpa {
+
+class LibraryState {
+ public:
+  using Registration = void (*)(DriverRegistry&);
+
+  // Throws what the application object's creation or a registration throws.
+  explicit LibraryState(Registration aRegister);
+  ~LibraryState();
+  LibraryState(const LibraryState&) = delete;
+  LibraryState& operator=(const LibraryState&) = delete;
+
+  DriverRegistry& Registry() { return fRegistry; }
+  DeviceTable& Devices() { return fDevices; }
+
+ private:
+  tQV_ApplicationScope fApplication;
+  DriverRegistry fRegistry;
+  DeviceTable fDevices;
+};
+
+}  // namespace qvpa
+
+#endif  // QVPA_DRIVER_LIBRARY_STATE_H_

@@ -46,12 +46,25 @@ std::unique_ptr<pugi::xml_document> Parse(const std::u16string& aXml) {
   auto document = std::make_unique<pugi::xml_document>();
   const pugi::xml_parse_result result =
       document->load_buffer(utf8.data(), utf8.size(), pugi::parse_default, pugi::encoding_utf8);
+  // The parser counts bytes of UTF-8; the host counts characters of its text.
+  const auto character_offset = [&utf8](ptrdiff_t aByteOffset) {
+    const size_t bytes =
+        std::min(utf8.size(), static_cast<size_t>(std::max<ptrdiff_t>(aByteOffset, 0)));
+    const std::u16string before = FromUtf8(std::string_view(utf8).substr(0, bytes));
+    return IntToStr(static_cast<int64_t>(before.size()));
+  };
   if (!result) {
-    // The parser counts bytes of UTF-8; the host counts characters of its text.
-    const size_t bytes = std::min(utf8.size(), static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)));
-    const size_t offset = FromUtf8(std::string_view(utf8).substr(0, bytes)).size();
     throw EQVError(u"XML parse error: " + FromAscii(result.description()) + u" at offset " +
-                   IntToStr(static_cast<int64_t>(offset)));
+                   character_offset(result.offset));
+  }
+  // The parser accepts several top-level elements; a document has exactly one.
+  const pugi::xml_node root = document->document_element();
+  for (pugi::xml_node next = root.next_sibling(); next; next = next.next_sibling()) {
+    if (next.type() == pugi::node_element) {
+      // offset_debug() points at the name, one past the "<".
+      throw EQVError(u"XML parse error: More than one document element at offset " +
+                     character_offset(next.offset_debug() - 1));
+    }
   }
   return document;
 }

@@ -116,7 +116,9 @@ int32_t krptUtil::GetNodeValueAsInteger(pugi::xml_node aParentNode,
   const std::u16string text = ValueText(node, aNodeName, u"integer");
   if (text.empty()) return 0;
   const std::optional<int32_t> value = TryStrToInt(text);
-  if (!value) throw NodeError(aNodeName, u"integer", Quoted(text, u" is not a valid integer value"));
+  if (!value) {
+    throw NodeError(aNodeName, u"integer", Quoted(text, u" is not a valid integer value"));
+  }
   return *value;
 }
 
@@ -180,7 +182,8 @@ pugi::xml_node krptUtil::AddNode(pugi::xml_node aParentNode, std::u16string_view
                                  std::u16string_view aNodeValue) {
   pugi::xml_node node = aParentNode.append_child(ToUtf8(aNodeName).c_str());
   if (!node) {
-    throw EQVError(u"Cannot add node " + std::u16string(aNodeName) + u": the parent is not an element");
+    throw EQVError(u"Cannot add node " + std::u16string(aNodeName) +
+                   u": the parent is not an element");
   }
   if (!aNodeValue.empty()) node.text().set(ToUtf8(aNodeValue).c_str());
   return node;

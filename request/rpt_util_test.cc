@@ -127,7 +127,8 @@ TEST_F(RptUtilTest, DateTimeTexts) {
   const TDateTime expected = *TryEncodeDateTime(2024, 3, 5, 14, 7, 9, 250);
   EXPECT_DOUBLE_EQ(
       krptUtil::GetNodeValueAsDateTime(WithValue("2024-03-05T14:07:09.250"), u"V"), expected);
-  EXPECT_EQ(ErrorOf([&] { krptUtil::GetNodeValueAsDateTime(WithValue("2024-13-05T14:07:09"), u"V"); }),
+  const pugi::xml_node bad_month = WithValue("2024-13-05T14:07:09");
+  EXPECT_EQ(ErrorOf([&] { krptUtil::GetNodeValueAsDateTime(bad_month, u"V"); }),
             u"Error in processing node V as datetime.\r\nDateTime Format invalid: "
             u"[2024-13-05T14:07:09]");
   EXPECT_EQ(krptUtil::TryGetNodeValueAsDateTime(WithValue("2024-13-05T14:07:09"), u"V"), 0.0);

@@ -45,15 +45,21 @@ std::vector<std::u16string_view> SplitLines(std::u16string_view text) {
 
 }  // namespace
 
-std::u16string LoadResourceText(std::u16string_view name) {
-  std::optional<std::string> data = FindModuleResource(name);
-  if (!data) throw EQVError(u"Resource " + std::u16string(name) + u" not found");
+std::u16string ResourceText(std::string_view data) {
+  const std::u16string decoded = DecodeResourceText(data);
   std::u16string text;
-  for (std::u16string_view line : SplitLines(DecodeResourceText(*data))) {
+  text.reserve(decoded.size() + 2);
+  for (std::u16string_view line : SplitLines(decoded)) {
     text.append(line);
     text.append(u"\r\n");
   }
   return text;
+}
+
+std::u16string LoadResourceText(std::u16string_view name) {
+  std::optional<std::string> data = FindModuleResource(name);
+  if (!data) throw EQVError(u"Resource " + std::u16string(name) + u" not found");
+  return ResourceText(*data);
 }
 
 }  // namespace qvpa

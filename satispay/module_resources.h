@@ -12,8 +12,11 @@ namespace qvpa {
 // The stored bytes of the named resource; empty when the library holds none of that name.
 std::optional<std::string> FindModuleResource(std::u16string_view name);
 
-// The resource as text (a byte-order mark selects UTF-8 or UTF-16, otherwise UTF-8), split
-// into lines and rejoined with every line ended by CR LF. Throws EQVError
+// Stored resource bytes as text: a byte-order mark selects UTF-8 or UTF-16, otherwise
+// UTF-8; split into lines at CR LF, CR or LF and rejoined with every line ended by CR LF.
+std::u16string ResourceText(std::string_view data);
+
+// The named resource as ResourceText. Throws EQVError
 // "Resource " + name + " not found".
 std::u16string LoadResourceText(std::u16string_view name);
 

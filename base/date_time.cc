@@ -10,7 +10,7 @@ namespace {
 constexpr int64_t kMsPerDay = 86400000;
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+constexpr int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -32,7 +32,8 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
   y = static_cast<int>(yy + (m <= 2));
 }
 
-const int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);  // 1899-12-30 from 1970-01-01
+// Constant-initialised: dates are computed while a loading library initialises its statics.
+constexpr int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);  // 1899-12-30 from 1970-01-01
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 

@@ -1,0 +1,177 @@
+#include "base/log_writer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+#include "base/date_time.h"
+#include "base/error.h"
+#include "base/format_settings.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "base/text_helpers.h"
+
+namespace qvpa {
+
+namespace {
+
+constexpr int kAppendAttempts = 10;
+constexpr auto kRetryPause = std::chrono::milliseconds(50);
+
+void AppendDigits(std::u16string& out, int value, int width) {
+  char buffer[8];
+  for (int i = width - 1; i >= 0; --i) {
+    buffer[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  out.append(buffer, buffer + width);
+}
+
+// "yyyy-mm-dd hh:mm:ss:zzz" with the regional time separator inside the time.
+std::u16string Stamp(TDateTime now) {
+  const DateTimeParts p = DecodeDateTime(now);
+  const char16_t ts = DefaultFormatSettings().TimeSeparator;
+  std::u16string out;
+  out.reserve(64);
+  AppendDigits(out, p.year, 4);
+  out += u'-';
+  AppendDigits(out, p.month, 2);
+  out += u'-';
+  AppendDigits(out, p.day, 2);
+  out += u' ';
+  AppendDigits(out, p.hour, 2);
+  out += ts;
+  AppendDigits(out, p.minute, 2);
+  out += ts;
+  AppendDigits(out, p.second, 2);
+  out += ts;
+  AppendDigits(out, p.millisecond, 3);
+  return out;
+}
+
+}  // namespace
+
+// Drains a queue of stamped lines into the writer's file; woken when a line arrives or
+// when told to stop, and ends only once the queue is empty.
+class tQV_LogThread {
+ public:
+  explicit tQV_LogThread(tQV_LogWriter& aWriter)
+      : fWriter(aWriter), thread_([this] { Execute(); }) {}
+
+  // Tells the thread to stop and waits until it has written every queued line and ended.
+  ~tQV_LogThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      terminated_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+
+  void Push(std::u16string aLine) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      fQueue.push_back(std::move(aLine));
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void Execute() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+      wake_.wait(lock, [this] { return terminated_ || !fQueue.empty(); });
+      if (fQueue.empty()) return;  // told to stop and nothing left
+      // Take the head without removing it, write it unlocked, then remove it whatever the outcome.
+      std::u16string line = fQueue.front();
+      lock.unlock();
+      fWriter.WriteToFile(line);
+      lock.lock();
+      fQueue.pop_front();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::u16string> fQueue;  // guarded by mutex_
+  bool terminated_ = false;           // guarded by mutex_
+  tQV_LogWriter& fWriter;
+  std::thread thread_;  // last: starts once everything above is ready
+};
+
+tQV_LogWriter::tQV_LogWriter(std::u16string aFileName, std::u16string aDirectory,
+                             int32_t aMaxMessageLength, bool aDaily) {
+  std::u16string name = std::move(aFileName);
+  if (aDaily) name += u"_" + FormatDateTime(u"yyyymmdd", Now());
+  fFileName = name + u".log";
+  SetDirectory(aDirectory);
+  fMaxMessageLength = aMaxMessageLength;
+  fDaily = aDaily;
+  fCounter = 0;
+  fMaxLogfileSize = 5000;
+  fThread = std::make_unique<tQV_LogThread>(*this);
+}
+
+tQV_LogWriter::~tQV_LogWriter() { fThread.reset(); }
+
+void tQV_LogWriter::Write(tQV_MessageType aEntryType, const std::u16string& aMessage) {
+  {
+    std::lock_guard<std::mutex> lock(name_mutex_);
+    if (fFileName.empty()) throw EQVError(u"Log filename is empty ");
+  }
+  std::u16string line = Stamp(Now());
+  line += aEntryType == tQV_MessageType::let_error ? u" - ERROR - " : u" - ";
+  if (fMaxMessageLength > 0 && aMessage.size() > static_cast<size_t>(fMaxMessageLength)) {
+    line.append(aMessage, 0, static_cast<size_t>(fMaxMessageLength));
+  } else {
+    line += aMessage;
+  }
+  fThread->Push(std::move(line));
+}
+
+void tQV_LogWriter::SetFileName(const std::u16string& Value) {
+  std::u16string name = JoinPath(fDirectory, ExtractFileName(Value));
+  std::lock_guard<std::mutex> lock(name_mutex_);
+  fFileName = std::move(name);
+}
+
+void tQV_LogWriter::SetDirectory(const std::u16string& Value) {
+  std::u16string name = JoinPath(Value, ExtractFileName(fFileName));
+  {
+    std::lock_guard<std::mutex> lock(name_mutex_);
+    fDirectory = Value;
+    fFileName = std::move(name);
+  }
+  // Only an empty name is an error; an uncreatable folder shows as lines that fail.
+  if (!platform::CreateDirectories(Value) && Value.empty()) {
+    throw EQVError(u"Unable to create log directory: the directory name is empty");
+  }
+}
+
+int64_t tQV_LogWriter::GetLogFileSize() const { return platform::FileSize(CurrentFileName()); }
+
+std::u16string tQV_LogWriter::CurrentFileName() const {
+  std::lock_guard<std::mutex> lock(name_mutex_);
+  return fFileName;
+}
+
+void tQV_LogWriter::WriteToFile(const std::u16string& aLine) {
+  const std::u16string file = CurrentFileName();
+  if (CheckLogfileSize()) {
+    const int64_t size = platform::FileSize(file);
+    if (size > int64_t{fMaxLogfileSize.load()} * 1024) {
+      // A failed rename (e.g. the target exists) is ignored: writing goes on in the same file.
+      platform::RenameFile(file, ChangeFileExt(file, u"") + u"_" +
+                                     FormatDateTime(u"yyyymmddhhnnsszzz", Now()) + u".log");
+    }
+  }
+  const std::string bytes = ToUtf8(aLine) + "\r\n";
+  for (int attempt = 1; attempt <= kAppendAttempts; ++attempt) {
+    if (platform::AppendToFileExclusive(file, bytes)) return;
+    if (attempt < kAppendAttempts) std::this_thread::sleep_for(kRetryPause);
+  }
+  // All attempts failed: the line is dropped.
+}
+
+}  // namespace qvpa

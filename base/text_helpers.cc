@@ -1,0 +1,180 @@
+#include "base/text_helpers.h"
+
+#include <optional>
+
+#include "base/error.h"
+#include "base/platform.h"
+#include "base/text.h"
+
+namespace qvpa {
+
+namespace {
+
+void AppendDigits(std::u16string& out, int value, int width) {
+  std::u16string digits = IntToStr(value);
+  if (static_cast<int>(digits.size()) < width) out.append(width - digits.size(), u'0');
+  out += digits;
+}
+
+// Characters first..last (1-based, inclusive) that exist in the text.
+std::u16string_view Positions(std::u16string_view text, size_t first, size_t last) {
+  if (text.size() < first) return {};
+  return text.substr(first - 1, last - first + 1);
+}
+
+size_t LastSeparator(std::u16string_view path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (platform::IsPathSeparator(path[i - 1])) return i - 1;
+  }
+  return std::u16string_view::npos;
+}
+
+}  // namespace
+
+std::u16string GetField(std::u16string_view aSource, int32_t aIndex, char16_t aSeparator,
+                        bool aToEnd) {
+  std::u16string result;
+  int64_t count = 0;
+  const int64_t wanted = static_cast<int64_t>(aIndex) - 1;
+  for (char16_t c : aSource) {
+    if (aToEnd) {
+      if (count >= wanted) result.push_back(c);
+    } else if (count == wanted && c != aSeparator) {
+      result.push_back(c);
+    }
+    if (c == aSeparator) ++count;
+    if (!aToEnd && count > wanted) break;
+  }
+  return result;
+}
+
+std::u16string DateTimeToISO(TDateTime aDateTime, bool aWithMilliseconds) {
+  const DateTimeParts p = DecodeDateTime(aDateTime);
+  std::u16string out;
+  out.reserve(23);
+  AppendDigits(out, p.year, 4);
+  out += u'-';
+  AppendDigits(out, p.month, 2);
+  out += u'-';
+  AppendDigits(out, p.day, 2);
+  out += u'T';
+  AppendDigits(out, p.hour, 2);
+  out += u':';
+  AppendDigits(out, p.minute, 2);
+  out += u':';
+  AppendDigits(out, p.second, 2);
+  if (aWithMilliseconds) {
+    out += u'.';
+    AppendDigits(out, p.millisecond, 3);
+  }
+  return out;
+}
+
+TDateTime ISOToDateTime(std::u16string_view aSource) {
+  static constexpr size_t kRequired[6][2] = {{1, 4}, {6, 7}, {9, 10}, {12, 13}, {15, 16}, {18, 19}};
+  int32_t parts[6] = {};
+  std::optional<TDateTime> result;
+  bool all_read = true;
+  for (int i = 0; i < 6 && all_read; ++i) {
+    all_read = TryStrToInt(Positions(aSource, kRequired[i][0], kRequired[i][1]), parts[i]);
+  }
+  if (all_read) {
+    const int32_t ms = StrToIntDef(Positions(aSource, 21, 23), 0);
+    result = TryEncodeDateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], ms);
+  }
+  if (!result) {
+    throw EQVError(u"DateTime Format invalid: [" + std::u16string(aSource) + u"]");
+  }
+  return *result;
+}
+
+int32_t TimeToMilliseconds(TDateTime aDateTime) {
+  const DateTimeParts p = DecodeDateTime(aDateTime);
+  return ((p.hour * 3600 + p.minute * 60 + p.second) * 1000) + p.millisecond;
+}
+
+bool TryStrToInt(std::u16string_view aText, int32_t& aValue) {
+  size_t i = 0;
+  while (i < aText.size() && aText[i] == u' ') ++i;
+  bool negative = false;
+  if (i < aText.size() && (aText[i] == u'+' || aText[i] == u'-')) negative = aText[i++] == u'-';
+  if (i == aText.size()) return false;
+  int64_t value = 0;
+  for (; i < aText.size(); ++i) {
+    const char16_t c = aText[i];
+    if (c < u'0' || c > u'9') return false;
+    value = value * 10 + (c - u'0');
+    if (value > int64_t{INT32_MAX} + 1) return false;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) return false;
+  aValue = static_cast<int32_t>(value);
+  return true;
+}
+
+int32_t StrToIntDef(std::u16string_view aText, int32_t aDefault) {
+  int32_t value = 0;
+  return TryStrToInt(aText, value) ? value : aDefault;
+}
+
+std::u16string GetCommandLineSwitch(std::u16string_view aSwitch, bool aWholeParameter) {
+  return GetCommandLineSwitch(aSwitch, aWholeParameter, platform::CommandLineParameters());
+}
+
+std::u16string GetCommandLineSwitch(std::u16string_view aSwitch, bool aWholeParameter,
+                                    const std::vector<std::u16string>& aParameters) {
+  const std::u16string sw = LowerCase(aSwitch);
+  for (size_t i = 1; i < aParameters.size(); ++i) {
+    const std::u16string param = LowerCase(aParameters[i]);
+    const bool matches = param.starts_with(sw + u":") || param.starts_with(sw + u"=") ||
+                         param == sw;
+    if (!matches) continue;
+    if (aWholeParameter) return aParameters[i];
+    const size_t cut = sw.size() + 1;
+    return cut >= aParameters[i].size() ? std::u16string() : aParameters[i].substr(cut);
+  }
+  return {};
+}
+
+std::u16string GetApplicationPath() {
+  const std::u16string exe = platform::ExecutablePath();
+  const size_t sep = LastSeparator(exe);
+  if (sep == std::u16string::npos) return {};
+  return exe.substr(0, sep + 1);
+}
+
+std::u16string GetApplicationName() {
+  return ChangeFileExt(ExtractFileName(platform::ExecutablePath()), u"");
+}
+
+std::u16string ExtractFileName(std::u16string_view aPath) {
+  const size_t sep = LastSeparator(aPath);
+  return std::u16string(sep == std::u16string_view::npos ? aPath : aPath.substr(sep + 1));
+}
+
+std::u16string ChangeFileExt(std::u16string_view aPath, std::u16string_view aExtension) {
+  const size_t sep = LastSeparator(aPath);
+  const size_t dot = aPath.rfind(u'.');
+  const bool has_ext = dot != std::u16string_view::npos &&
+                       (sep == std::u16string_view::npos || dot > sep);
+  std::u16string out(has_ext ? aPath.substr(0, dot) : aPath);
+  out += aExtension;
+  return out;
+}
+
+std::u16string JoinPath(std::u16string_view aDirectory, std::u16string_view aName) {
+  if (aDirectory.empty() || platform::IsAbsolutePath(aName)) return std::u16string(aName);
+  std::u16string out(aDirectory);
+  if (!platform::IsPathSeparator(out.back())) out += platform::PathSeparator();
+  out += aName;
+  return out;
+}
+
+std::u16string LogRootPath() {
+  std::u16string root = platform::EnvironmentVariable(u"QVPA_LOG_DIR").value_or(u"");
+  if (root.empty()) return GetApplicationPath();
+  if (!platform::IsPathSeparator(root.back())) root += platform::PathSeparator();
+  return root;
+}
+
+}  // namespace qvpa

@@ -37,7 +37,19 @@ class TempDir {
 };
 
 // Lines of the log file without the 23-character stamp, so each starts with the
-// marker: " - text" or " - ERROR - text". Line ends must be CR LF.
+// marker: " - text" or " - ERROR - text". Line ends must be CR LF; a line that
+// continues a message holding CR LF has no stamp and is kept whole.
+// "yyyy-mm-dd hh:mm:ss:zzz" at the start of the line.
+inline bool HasStamp(const std::string& line) {
+  static constexpr char kPattern[] = "dddd-dd-dd dd:dd:dd:ddd";
+  if (line.size() < 23) return false;
+  for (size_t i = 0; i < 23; ++i) {
+    const bool digit = line[i] >= '0' && line[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : line[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
 inline std::vector<std::string> ReadLogLines(const std::u16string& file) {
   std::ifstream in(ToUtf8(file), std::ios::binary);
   std::stringstream ss;
@@ -49,7 +61,7 @@ inline std::vector<std::string> ReadLogLines(const std::u16string& file) {
     size_t end = all.find("\r\n", start);
     if (end == std::string::npos) end = all.size();
     std::string line = all.substr(start, end - start);
-    lines.push_back(line.size() >= 23 ? line.substr(23) : "<short>" + line);
+    lines.push_back(HasStamp(line) ? line.substr(23) : line);
     start = end + 2;
   }
   return lines;

@@ -1,0 +1,585 @@
+#include "satispay/payment_satispay.h"
+
+#include <cmath>
+#include <exception>
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "base/error.h"
+#include "base/format_settings.h"
+#include "base/text.h"
+#include "base/text_helpers.h"
+#include "io/io_handler_http.h"
+#include "request/payment_handler.h"
+#include "request/payment_sections.h"
+#include "satispay/https_client.h"
+#include "satispay/json_utils.h"
+#include "satispay/module_resources.h"
+
+namespace qvpa {
+namespace {
+
+using nlohmann::json;
+
+constexpr int kReportWidth = 60;
+constexpr const char16_t* kUserAgent = u"Brivel MXR Driver";
+constexpr const char16_t* kPayments = u"payments";
+constexpr const char16_t* kRollbackBody = u"{\"action\": \"CANCEL_OR_REFUND\"}";
+constexpr int32_t kPost = static_cast<int32_t>(SatispayMethod::Post);
+constexpr int32_t kPut = static_cast<int32_t>(SatispayMethod::Put);
+constexpr int32_t kGet = static_cast<int32_t>(SatispayMethod::Get);
+constexpr double kMillisecondsPerDay = 86400000.0;
+
+// A path segment or query value taken from outside (the host's request, the service's
+// answers) cannot leave its place in the URL: anything but unreserved characters is
+// percent-encoded, and so are the dots of a "." or ".." segment.
+std::u16string EncodeUrlPart(std::u16string_view aValue) {
+  const std::string bytes = ToUtf8(aValue);
+  const bool only_dots = !bytes.empty() && bytes.find_first_not_of('.') == std::string::npos;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::u16string encoded;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') ||
+                            (b >= '0' && b <= '9') || b == '-' || b == '_' || b == '~' ||
+                            (b == '.' && !only_dots);
+    if (unreserved) {
+      encoded.push_back(static_cast<char16_t>(b));
+    } else {
+      encoded.push_back(u'%');
+      encoded.push_back(static_cast<char16_t>(kHex[b >> 4]));
+      encoded.push_back(static_cast<char16_t>(kHex[b & 0x0F]));
+    }
+  }
+  return encoded;
+}
+
+std::string JsonString(std::u16string_view aText) { return json(ToUtf8(aText)).dump(); }
+
+// The answer of a successful request as a JSON object; throws EQVError otherwise, so
+// that an answer the driver cannot read never counts as a success.
+json ParseAnswerObject(const std::u16string& aText) {
+  json answer = kJSONUtils::Parse(aText);
+  if (!answer.is_object()) throw EQVError(u"Invalid JSON: the answer is not an object");
+  return answer;
+}
+
+// "insert_date" of a payment as UTC date-time: yyyy-mm-ddThh:nn:ss[.fff][Z|+hh:mm|-hh:mm].
+TDateTime IsoToUtc(const std::u16string& aText) {
+  TDateTime value = ISOToDateTime(aText);
+  size_t i = 19;
+  if (i < aText.size() && aText[i] == u'.') {
+    ++i;
+    while (i < aText.size() && aText[i] >= u'0' && aText[i] <= u'9') ++i;
+  }
+  if (i < aText.size() && (aText[i] == u'+' || aText[i] == u'-')) {
+    const std::u16string zone = aText.substr(i + 1);
+    int32_t hours = 0;
+    int32_t minutes = 0;
+    const bool read = zone.size() >= 2 && TryStrToInt(zone.substr(0, 2), hours) &&
+                      (zone.size() == 2 ||
+                       TryStrToInt(zone.substr(zone[2] == u':' ? 3 : 2, 2), minutes));
+    if (!read || hours > 23 || minutes > 59 || hours < 0 || minutes < 0) {
+      throw EQVError(u"DateTime Format invalid: [" + aText + u"]");
+    }
+    const double offset = (hours * 60.0 + minutes) / 1440.0;
+    value += aText[i] == u'+' ? -offset : offset;
+  }
+  return value;
+}
+
+// "#,##0.00" with the regional separators.
+std::u16string FormatAmount(Currency aAmount, const FormatSettings& aSettings) {
+  const int64_t cents = aAmount.ToCents();
+  const uint64_t magnitude = cents < 0 ? 0 - static_cast<uint64_t>(cents) : static_cast<uint64_t>(cents);
+  const std::u16string digits = IntToStr(static_cast<int64_t>(magnitude / 100));
+  std::u16string grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(aSettings.ThousandSeparator);
+    grouped.push_back(digits[i]);
+  }
+  const auto fraction = static_cast<int64_t>(magnitude % 100);
+  std::u16string text = cents < 0 ? u"-" : u"";
+  text += grouped;
+  text.push_back(aSettings.DecimalSeparator);
+  if (fraction < 10) text.push_back(u'0');
+  text += IntToStr(fraction);
+  return text;
+}
+
+std::chrono::milliseconds ParseRequestTimeout(const std::u16string& aText) {
+  int32_t value = 0;
+  if (!TryStrToInt(aText, value) || value <= 0) {
+    throw EQVError(u"Parameter RequestTimeout must be a positive number of milliseconds: [" +
+                   aText + u"]");
+  }
+  return std::chrono::milliseconds(value);
+}
+
+}  // namespace
+
+kPayment_SATISPAY::kPayment_SATISPAY(kPaymentHandler& aHandler) : kPaymentDevice(aHandler) {
+  fKeyID = aHandler.GetParameter(u"KeyID");
+  fStaging = LowerCase(aHandler.GetParameter(u"Staging")) == u"true";
+  fProductionHost = ProductionHost();
+  fStagingHost = StagingHost();
+  fHost = fStaging ? fStagingHost : fProductionHost;
+  fIOHandlerHTTP = dynamic_cast<kIOHandler_HTTP*>(&IOHandler());
+  if (fIOHandlerHTTP == nullptr) throw EInvalidCast();
+  fApiVersion = u"/g_business/v1/";
+  if (fIOHandlerHTTP->URL().empty()) fIOHandlerHTTP->SetURL(u"https://" + fHost + fApiVersion);
+  if (!fIOHandlerHTTP->URL().ends_with(u'/')) fIOHandlerHTTP->SetURL(fIOHandlerHTTP->URL() + u"/");
+  if (aHandler.ParameterExists(u"RequestTimeout")) {
+    fConnectTimeout = ParseRequestTimeout(aHandler.GetParameter(u"RequestTimeout"));
+    fResponseTimeout = fConnectTimeout;
+  }
+}
+
+kPayment_SATISPAY::~kPayment_SATISPAY() = default;
+
+void kPayment_SATISPAY::Log(tQV_MessageType aType, const std::u16string& aTitle,
+                            const std::u16string& aMessage) {
+  fIOHandlerHTTP->WriteLog(aType, aTitle, aMessage);
+}
+
+std::u16string kPayment_SATISPAY::GetHost() const { return fStaging ? fStagingHost : fProductionHost; }
+
+std::u16string kPayment_SATISPAY::GetBaseURL() {
+  std::u16string url = u"https://" + GetHost() + fApiVersion;
+  if (!url.ends_with(u'/')) url += u'/';
+  fIOHandlerHTTP->SetURL(url);
+  return url;
+}
+
+std::u16string kPayment_SATISPAY::LoadResourceText(std::u16string_view aName) {
+  return qvpa::LoadResourceText(aName);
+}
+
+std::u16string kPayment_SATISPAY::SignString(std::u16string_view aText) {
+  return SignText(aText, LoadResourceText(u"satispay_privatekey"));
+}
+
+bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t aMethod,
+                                       const std::vector<std::u16string>* aHeaders,
+                                       const std::u16string& aQuery, const std::u16string& aId) {
+  fIOHandlerHTTP->ResetCustomError();
+
+  HttpsRequest request;
+  request.connect_timeout = fConnectTimeout;
+  request.response_timeout = fResponseTimeout;
+  request.extra_ca_file = ExtraCaFile();
+  request.user_agent = ToUtf8(kUserAgent);
+  request.content_type = "application/json";
+  const std::u16string method = GetMethodText(aMethod);
+  request.method = ToUtf8(method);
+
+  // URL and signed path carry the same id segment and query.
+  std::u16string url = GetBaseURL() + aResource;
+  std::u16string path = fApiVersion + aResource;
+  if (!aId.empty()) {
+    const std::u16string segment = u"/" + EncodeUrlPart(aId);
+    url += segment;
+    path += segment;
+  }
+  url += aQuery;
+  path += aQuery;
+  request.url = ToUtf8(url);
+
+  if (LowerCase(aResource) != u"authentication_keys") {
+    const std::u16string digest = GetDigest(fJSONRequest);
+    const std::u16string date = CurrentSignatureDate();
+    const std::u16string host = GetHost();
+    const std::u16string signature =
+        SignString(GetSigningString(host, digest, date, LowerCase(method), path));
+    request.headers = {{"Content-Type", "application/json"},
+                       {"host", ToUtf8(host)},
+                       {"date", ToUtf8(date)},
+                       {"digest", ToUtf8(digest)},
+                       {"Authorization", ToUtf8(GetAuthorization(signature))}};
+  }
+  if (aHeaders != nullptr) {
+    for (const std::u16string& line : *aHeaders) {
+      const size_t equals = line.find(u'=');
+      request.headers.emplace_back(ToUtf8(line.substr(0, equals)),
+                                   equals == std::u16string::npos ? std::string()
+                                                                  : ToUtf8(line.substr(equals + 1)));
+    }
+  }
+  if (aMethod != kGet) request.body = ToUtf8(fJSONRequest);
+
+  Log(tQV_MessageType::let_info, u"kSATISPAY.Request", fJSONRequest);
+
+  int32_t status = 0;
+  std::u16string status_text;
+  std::string body;
+  try {
+    HttpsResponse response = NewHttpsClient()->Execute(request);
+    status = response.status;
+    status_text = FromUtf8(response.status_text);
+    body = std::move(response.body);
+  } catch (const std::exception& failure) {
+    const EQVError* own = dynamic_cast<const EQVError*>(&failure);
+    const std::u16string message = own != nullptr ? own->Message() : FromUtf8(failure.what());
+    Log(tQV_MessageType::let_error, u"kSATISPAY.ExecuteRequest", message);
+    status = 500;
+    status_text = message;
+  }
+
+  if (status == 200) {
+    fJSONResponse = FromUtf8(body);
+    Log(tQV_MessageType::let_info, u"kSATISPAY.Response", fJSONResponse);
+    return true;
+  }
+  // A status line without a reason phrase still leaves a readable error text.
+  if (status_text.empty()) status_text = fIOHandlerHTTP->DecodeError(status);
+  Log(tQV_MessageType::let_info, u"kSATISPAY.Response", IntToStr(status) + u" " + status_text);
+  fIOHandlerHTTP->SetCustomError(status, status_text);
+  return false;
+}
+
+// ---- Payment flow ----
+
+std::string kPayment_SATISPAY::AmountUnitText(qvpa::Currency aAmount) {
+  // raw = amount x 10000, so hundredths = raw / 100 with two further decimals.
+  const int64_t raw = aAmount.Raw();
+  const uint64_t magnitude = raw < 0 ? 0 - static_cast<uint64_t>(raw) : static_cast<uint64_t>(raw);
+  std::string text = raw < 0 ? "-" : "";
+  text += std::to_string(magnitude / 100);
+  const uint64_t fraction = magnitude % 100;
+  if (fraction != 0) {
+    text += '.';
+    text += static_cast<char>('0' + fraction / 10);
+    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
+  }
+  return text;
+}
+
+void kPayment_SATISPAY::BuildPaymentJSON(const kPaymentReceipt& aReceipt) {
+  const std::string body = "{\"flow\":\"MATCH_CODE\",\"amount_unit\":" + AmountUnitText(aReceipt.Amount()) +
+                           ",\"currency\":" + JsonString(aReceipt.Currency()) +
+                           ",\"external_code\":" + JsonString(aReceipt.Reference()) + "}";
+  fJSONRequest = FromUtf8(body);
+}
+
+void kPayment_SATISPAY::BuildRefundJSON(const kPaymentReceipt& aReceipt) {
+  const std::string body = "{\"flow\":\"REFUND\",\"amount_unit\":" + AmountUnitText(aReceipt.Amount()) +
+                           ",\"currency\":" + JsonString(aReceipt.Currency()) +
+                           ",\"parent_payment_uid\":" +
+                           JsonString(aReceipt.RefundReference().PaymentNumber) + "}";
+  fJSONRequest = FromUtf8(body);
+}
+
+namespace {
+
+enum class PaymentAnswer { Created, Read, Rolledback, Refunded };
+
+// Fills the result fields every reading routine sets and returns the answer's status.
+std::u16string FillPaymentResult(const json& aAnswer, PaymentAnswer aKind, _int_PAY_result& aResult) {
+  const json* answer = &aAnswer;
+  if (aKind == PaymentAnswer::Created || aKind == PaymentAnswer::Read) {
+    aResult.DeviceId = kJSONUtils::GetString(kJSONUtils::GetObject(answer, u"receiver"), u"id");
+  }
+  const std::u16string id = kJSONUtils::GetString(answer, u"id");
+  aResult.PaymentDateTime = Now();
+  aResult.PaymentNumber = id;
+  aResult.PaymentAmount = kJSONUtils::GetCurrency(answer, u"amount_unit");
+  aResult.PaymentCurrency = kJSONUtils::GetString(answer, u"currency");
+  aResult.AuthCode = aKind == PaymentAnswer::Created || aKind == PaymentAnswer::Read
+                         ? kJSONUtils::GetString(answer, u"code_identifier")
+                         : std::u16string();
+  aResult.TraceAuditId = id;
+  aResult.RefundReference = aKind == PaymentAnswer::Read ? id : std::u16string();
+  aResult.PaymentNetwork = qvPaymentNetwork::Satispay;
+  aResult.TransactionType = qvPaymentTransactionType::ptt_Other;
+  aResult.MaskedPAN.clear();
+  aResult.PaymentCurrencyCurrency.clear();
+  aResult.ExchangeRate = Currency();
+  aResult.PaymentAmountCurrency = Currency();
+  aResult.TippedAmount = Currency();
+  aResult.RemainingBalance = Currency();
+  return kJSONUtils::GetString(answer, u"status");
+}
+
+}  // namespace
+
+bool kPayment_SATISPAY::ReadPayBeginResponse(const kPaymentReceipt&, _int_PAY_result& aResult) {
+  const std::u16string status =
+      FillPaymentResult(ParseAnswerObject(fJSONResponse), PaymentAnswer::Created, aResult);
+  if (UpperCase(status) != u"PENDING") {
+    aResult.Error = true;
+    aResult.ErrorText = u"Transaction Status Invalid. Must be PENDING";
+    return false;
+  }
+  return true;
+}
+
+bool kPayment_SATISPAY::ReadPaymentResponse(const kPaymentReceipt&, _int_PAY_result& aResult) {
+  const std::u16string status =
+      FillPaymentResult(ParseAnswerObject(fJSONResponse), PaymentAnswer::Read, aResult);
+  if (UpperCase(status) != u"ACCEPTED") {
+    aResult.Error = true;
+    aResult.ErrorText = status;
+    return false;
+  }
+  return true;
+}
+
+bool kPayment_SATISPAY::ReadRollbackResponse(const kPaymentReceipt&, _int_PAY_result& aResult) {
+  FillPaymentResult(ParseAnswerObject(fJSONResponse), PaymentAnswer::Rolledback, aResult);
+  return true;
+}
+
+bool kPayment_SATISPAY::ReadRefundResponse(const kPaymentReceipt&, _int_PAY_result& aResult) {
+  const std::u16string status =
+      FillPaymentResult(ParseAnswerObject(fJSONResponse), PaymentAnswer::Refunded, aResult);
+  if (UpperCase(status) != u"ACCEPTED") {
+    aResult.Error = true;
+    aResult.ErrorText = u"Transaction Status Invalid. Must be ACCEPTED";
+    return false;
+  }
+  return true;
+}
+
+bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) {
+  bool ok = false;
+  switch (aReceipt.Action()) {
+    case qvPaymentAction::Pay:
+      switch (aReceipt.Phase()) {
+        case qvPaymentPhase::Begin:
+          BuildPaymentJSON(aReceipt);
+          Log(tQV_MessageType::let_info, u"kSATISPAY.PayBegin", u"");
+          ok = ExecuteRequest(kPayments, kPost, nullptr, u"", u"") &&
+               ReadPayBeginResponse(aReceipt, aResult);
+          break;
+        case qvPaymentPhase::Do:
+          fJSONRequest.clear();
+          Log(tQV_MessageType::let_info, u"kSATISPAY.PayDo", u"");
+          ok = ExecuteRequest(kPayments, kGet, nullptr, u"", aReceipt.Attributes()) &&
+               ReadPaymentResponse(aReceipt, aResult);
+          break;
+        case qvPaymentPhase::Commit:
+          ok = true;
+          break;
+        case qvPaymentPhase::Rollback:
+          fJSONRequest = kRollbackBody;
+          Log(tQV_MessageType::let_info, u"kSATISPAY.PayRollback", u"");
+          ok = ExecuteRequest(kPayments, kPut, nullptr, u"", aReceipt.Attributes()) &&
+               ReadRollbackResponse(aReceipt, aResult);
+          break;
+        default:
+          aResult.ErrorText = u"Phase Invalid. Must be BEGIN or DO or COMMIT or ROLLBACK";
+          break;
+      }
+      break;
+    case qvPaymentAction::Refund:
+    case qvPaymentAction::Void:
+      BuildRefundJSON(aReceipt);
+      Log(tQV_MessageType::let_info, u"kSATISPAY.Refund", u"");
+      ok = ExecuteRequest(kPayments, kPost, nullptr, u"", u"") && ReadRefundResponse(aReceipt, aResult);
+      break;
+    default:
+      aResult.ErrorText = u"Action Invalid. Must be PAY, REFUND or VOID";
+      break;
+  }
+  aResult.Error = !ok;
+  return ok;
+}
+
+bool kPayment_SATISPAY::Refund(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) {
+  return Pay(aReceipt, aResult);
+}
+
+bool kPayment_SATISPAY::Void(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) {
+  return Refund(aReceipt, aResult);
+}
+
+bool kPayment_SATISPAY::Reprint(kPaymentReceipt&, _int_REPRINT_result&) { return false; }
+
+bool kPayment_SATISPAY::GetStatus() { return false; }
+
+// ---- Verification ----
+
+bool kPayment_SATISPAY::VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) {
+  Log(tQV_MessageType::let_info, u"kSATISPAY.VerifyTran", u"ReceiptId=" + aReceipt.ReceiptId());
+  if (GetTransactionsByRange(aReceipt.ReceiptId(), std::floor(Now()))) {
+    return ReadPaymentResponse(aReceipt, aResult);
+  }
+  aResult.Error = true;
+  aResult.ErrorText = u"Transaction with external_code " + aReceipt.ReceiptId() + u" not found";
+  return false;
+}
+
+bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay) {
+  const TDateTime start = std::floor(aDay) - 1;
+  const auto start_value = static_cast<int64_t>(std::llround(start * kMillisecondsPerDay));
+  bool more = true;
+  bool found = false;
+  std::u16string last_id;
+  // The search ends at a match, at the first payment older than the window, when the
+  // service has no more pages, on a failed request, on a page the driver cannot read or
+  // that is empty, and after kMaxVerifyPages pages whatever the service says.
+  for (int page = 0; more && page < kMaxVerifyPages; ++page) {
+    fJSONRequest.clear();
+    Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange", u"");
+    const std::u16string query =
+        page == 0 ? u"?starting_after_timestamp=" + IntToStr(start_value) + u"&limit=20"
+                  : u"?starting_after=" + EncodeUrlPart(last_id) + u"&limit=20";
+    fJSONResponse.clear();
+    if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) break;
+
+    const std::optional<json> answer = kJSONUtils::TryParse(fJSONResponse);
+    if (!answer || !answer->is_object()) break;
+    const auto has_more = answer->find("has_more");
+    if (has_more != answer->end() && has_more->is_boolean()) more = has_more->get<bool>();
+    const json* data = kJSONUtils::GetArray(&*answer, u"data");
+    if (data == nullptr || data->empty()) break;
+
+    for (const json& payment : *data) {
+      last_id = kJSONUtils::GetString(&payment, u"id");
+      const std::u16string code = kJSONUtils::GetString(&payment, u"external_code");
+      const TDateTime day = std::floor(IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date")));
+      if (!code.empty() && code == aCode) {
+        fJSONResponse = FromUtf8(payment.dump(-1, ' ', false, json::error_handler_t::replace));
+        found = true;
+        more = false;
+        break;
+      }
+      if (day < start) {
+        more = false;
+        break;
+      }
+    }
+  }
+  if (!found) fJSONResponse.clear();
+  return found;
+}
+
+// ---- Daily closure and totals ----
+
+bool kPayment_SATISPAY::ReadDailyClosure(const char16_t* aTitle) {
+  const std::u16string day = FormatDateTime(u"yyyymmdd", Now());
+  fJSONRequest.clear();
+  Log(tQV_MessageType::let_info, aTitle, u"");
+  return ExecuteRequest(u"daily_closure", kGet, nullptr, u"", day);
+}
+
+bool kPayment_SATISPAY::DayClose(kPaymentDayClose& aDayClose, _int_DAYCLOSE_result& aResult) {
+  if (!ReadDailyClosure(u"kSATISPAY.DayClose")) {
+    aResult.Error = true;
+    return false;
+  }
+  return BuildDayCloseReport(aDayClose, aResult);
+}
+
+bool kPayment_SATISPAY::GetTotals(kPaymentTotals& aTotals, _int_GETTOTALS_result& aResult) {
+  if (!ReadDailyClosure(u"kSATISPAY.DayClose")) {
+    aResult.Error = true;
+    return false;
+  }
+  return BuildTotalsReport(aTotals, aResult);
+}
+
+void kPayment_SATISPAY::AddReportLine(std::vector<std::u16string>& aLines, std::u16string_view aLabel,
+                                      std::u16string_view aCentred, std::u16string_view aRight) {
+  std::u16string line(aLabel);
+  const auto fit = [&line](size_t width) { line.resize(width, u' '); };
+  if (!aCentred.empty()) {
+    const int position = (kReportWidth - static_cast<int>(aCentred.size())) / 2;
+    fit(static_cast<size_t>(std::max(position, 0)));
+    line += aCentred;
+  }
+  if (!aRight.empty()) {
+    const int position = kReportWidth - static_cast<int>(aRight.size());
+    fit(static_cast<size_t>(std::max(position, 0)));
+    line += aRight;
+  }
+  if (line.size() > static_cast<size_t>(kReportWidth)) line.resize(kReportWidth);
+  aLines.push_back(std::move(line));
+}
+
+namespace {
+
+struct ClosureReport {
+  std::u16string id, customer_uid, currency;
+  Currency amount;
+  std::u16string text;
+};
+
+ClosureReport BuildClosureReport(const std::u16string& aAnswer, const char16_t* aTitle) {
+  const json answer = ParseAnswerObject(aAnswer);
+  const json* closure = kJSONUtils::GetObject(&answer, u"shop_daily_closure");
+  ClosureReport report;
+  report.id = kJSONUtils::GetString(closure, u"id");
+  report.amount = kJSONUtils::GetCurrency(closure, u"amount_unit");
+  report.currency = kJSONUtils::GetString(closure, u"currency");
+  report.customer_uid = kJSONUtils::GetString(closure, u"customer_uid");
+  const std::u16string type = kJSONUtils::GetString(closure, u"type");
+
+  const FormatSettings& settings = DefaultFormatSettings();
+  const TDateTime now = Now();
+  std::vector<std::u16string> lines;
+  kPayment_SATISPAY::AddReportLine(lines, u"", aTitle, u"");
+  kPayment_SATISPAY::AddReportLine(lines, u"", u"", u"");
+  kPayment_SATISPAY::AddReportLine(lines, u"Date ", u"", DateToShortText(now, settings));
+  kPayment_SATISPAY::AddReportLine(lines, u"Time ", u"",
+                                   FormatDateTime(settings.LongTimeFormat, now, settings));
+  kPayment_SATISPAY::AddReportLine(lines, u"", u"", u"");
+  kPayment_SATISPAY::AddReportLine(lines, u"Terminal:", u"", report.customer_uid);
+  kPayment_SATISPAY::AddReportLine(lines, u"", u"", u"");
+  kPayment_SATISPAY::AddReportLine(lines, u"ID:", u"", report.id);
+  kPayment_SATISPAY::AddReportLine(lines, u"", u"", u"");
+  kPayment_SATISPAY::AddReportLine(lines, u"Transactions Type", u"", type);
+  kPayment_SATISPAY::AddReportLine(lines, u"", u"", u"");
+  kPayment_SATISPAY::AddReportLine(lines, u"Amount", u"",
+                                   report.currency + u" " + FormatAmount(report.amount, settings));
+  for (const std::u16string& line : lines) report.text += line + u"\r\n";
+  return report;
+}
+
+}  // namespace
+
+bool kPayment_SATISPAY::BuildDayCloseReport(const kPaymentDayClose&, _int_DAYCLOSE_result& aResult) {
+  aResult.TotalAmount = Currency();
+  aResult.TransactionsCount = 0;
+  aResult.ReceiptText.clear();
+  const ClosureReport report = BuildClosureReport(fJSONResponse, u"EFT RECONCILIATION REPORT");
+  aResult.DeviceId = report.customer_uid;
+  aResult.ClosureNumber = report.id;
+  aResult.ClosureDateTime = std::floor(Now());
+  aResult.TotalAmount = report.amount;
+  aResult.Currency = report.currency;
+  aResult.ReceiptText = report.text;
+  aResult.Error = false;
+  return true;
+}
+
+bool kPayment_SATISPAY::BuildTotalsReport(const kPaymentTotals&, _int_GETTOTALS_result& aResult) {
+  aResult.TotalAmount = Currency();
+  aResult.TransactionsCount = 0;
+  aResult.ReceiptText.clear();
+  const ClosureReport report = BuildClosureReport(fJSONResponse, u"EFT TOTAL REPORT");
+  aResult.DeviceId = report.customer_uid;
+  aResult.TotalAmount = report.amount;
+  aResult.Currency = report.currency;
+  aResult.ReceiptText = report.text;
+  aResult.Error = false;
+  return true;
+}
+
+// ---- Key registration ----
+
+bool kPayment_SATISPAY::AuthenticationKeys(const std::u16string& aToken, std::u16string& aKeyId) {
+  aKeyId.clear();
+  const std::u16string public_key = LoadResourceText(u"satispay_publickey");
+  fJSONRequest = FromUtf8("{\"public_key\":" + JsonString(public_key) + ",\"token\":" + JsonString(aToken) + "}");
+  Log(tQV_MessageType::let_info, u"kSATISPAY.AuthenticationKeys", u"");
+  if (!ExecuteRequest(u"authentication_keys", kPost, nullptr, u"", u"")) {
+    throw EQVError(IntToStr(fIOHandlerHTTP->ErrorCode()) + u" " + fIOHandlerHTTP->ErrorMessage());
+  }
+  const json answer = ParseAnswerObject(fJSONResponse);
+  aKeyId = kJSONUtils::GetString(&answer, u"key_id");
+  return true;
+}
+
+}  // namespace qvpa

@@ -1,0 +1,128 @@
+// kPayment_SATISPAY: the payment device that carries out payments, refunds, verification,
+// daily closure and totals against the service's G Business API over signed HTTPS
+// requests. Its channel must be the HTTP channel, used as log, error state and URL holder;
+// every request goes through ExecuteRequest, which records failures in the channel's error
+// state instead of throwing. Signing failures (missing or broken key) throw EQVError.
+#ifndef QVPA_SATISPAY_PAYMENT_SATISPAY_H_
+#define QVPA_SATISPAY_PAYMENT_SATISPAY_H_
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/date_time.h"
+#include "base/message_type.h"
+#include "payment/payment_device.h"
+#include "satispay/signed_request.h"
+
+namespace qvpa {
+
+class kIOHandler_HTTP;
+
+class kPayment_SATISPAY : public kPaymentDevice {
+ public:
+  // Default limits of one request; the device parameter RequestTimeout (milliseconds,
+  // > 0) replaces both.
+  static constexpr std::chrono::milliseconds kDefaultConnectTimeout{10000};
+  static constexpr std::chrono::milliseconds kDefaultResponseTimeout{30000};
+  // Pages of the payment listing read by one verification at most.
+  static constexpr int kMaxVerifyPages = 50;
+
+  // Reads KeyID, Staging and RequestTimeout; throws EInvalidCast when the channel is not
+  // the HTTP channel, EQVError for an unusable RequestTimeout.
+  explicit kPayment_SATISPAY(kPaymentHandler& aHandler);
+  ~kPayment_SATISPAY() override;
+
+  // Sends one request below the API prefix (aResource, then "/" + aId or aQuery) with
+  // fJSONRequest as body; true when the service answered 200, fJSONResponse then holding
+  // the body. Other answers and transport failures are logged and recorded in the
+  // channel's error state (transport failures as code 500). aHeaders: "name=value" lines.
+  bool ExecuteRequest(const std::u16string& aResource, int32_t aMethod,
+                      const std::vector<std::u16string>* aHeaders, const std::u16string& aQuery,
+                      const std::u16string& aId);
+
+  std::u16string GetHost() const;
+  // "https://" + host + API prefix; also stored as the channel's URL.
+  std::u16string GetBaseURL();
+  void SetStaging(bool aStaging) { fStaging = aStaging; }
+  bool Staging() const { return fStaging; }
+  const std::u16string& KeyID() const { return fKeyID; }
+  const std::u16string& Host() const { return fHost; }
+  const std::u16string& ApiVersion() const { return fApiVersion; }
+  const std::u16string& JSONRequest() const { return fJSONRequest; }
+  void SetJSONRequest(std::u16string v) { fJSONRequest = std::move(v); }
+  const std::u16string& JSONResponse() const { return fJSONResponse; }
+  std::chrono::milliseconds ConnectTimeout() const { return fConnectTimeout; }
+  std::chrono::milliseconds ResponseTimeout() const { return fResponseTimeout; }
+
+  // Registers the built-in public key with the activation token; true with the service's
+  // key identifier. Throws EQVError "<code> <text>" when the service does not answer 200.
+  bool AuthenticationKeys(const std::u16string& aToken, std::u16string& aKeyId);
+
+  // The text of a built-in resource; throws EQVError "Resource <name> not found".
+  static std::u16string LoadResourceText(std::u16string_view aName);
+  static std::u16string GetDigest(std::u16string_view aBody) { return BodyDigest(aBody); }
+  static std::u16string GetSigningString(std::u16string_view aHost, std::u16string_view aDigest,
+                                         std::u16string_view aDate, std::u16string_view aMethod,
+                                         std::u16string_view aPath) {
+    return SigningString(aHost, aDigest, aDate, aMethod, aPath);
+  }
+  // base64url RS256 signature with the built-in private key.
+  static std::u16string SignString(std::u16string_view aText);
+  std::u16string GetAuthorization(std::u16string_view aSignature) const {
+    return AuthorizationValue(fKeyID, aSignature);
+  }
+  static std::u16string GetMethodText(int32_t aMethod) { return MethodText(aMethod); }
+
+  // One report line of 60 columns: label, a text centred, a text ending in column 60.
+  static void AddReportLine(std::vector<std::u16string>& aLines, std::u16string_view aLabel,
+                            std::u16string_view aCentred, std::u16string_view aRight);
+  // The JSON number of amount_unit: the amount in hundredths, exact, shortest form.
+  static std::string AmountUnitText(qvpa::Currency aAmount);
+
+ protected:
+  bool Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) override;
+  bool Refund(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) override;
+  bool Void(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) override;
+  bool Reprint(kPaymentReceipt& aReceipt, _int_REPRINT_result& aResult) override;
+  bool DayClose(kPaymentDayClose& aDayClose, _int_DAYCLOSE_result& aResult) override;
+  bool GetTotals(kPaymentTotals& aTotals, _int_GETTOTALS_result& aResult) override;
+  bool GetStatus() override;
+  bool VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) override;
+
+  void BuildPaymentJSON(const kPaymentReceipt& aReceipt);
+  void BuildRefundJSON(const kPaymentReceipt& aReceipt);
+  bool ReadPayBeginResponse(const kPaymentReceipt& aReceipt, _int_PAY_result& aResult);
+  bool ReadPaymentResponse(const kPaymentReceipt& aReceipt, _int_PAY_result& aResult);
+  bool ReadRollbackResponse(const kPaymentReceipt& aReceipt, _int_PAY_result& aResult);
+  bool ReadRefundResponse(const kPaymentReceipt& aReceipt, _int_PAY_result& aResult);
+
+  // Pages through the recent payments for the one whose external_code is aCode; true
+  // with that payment alone in fJSONResponse, false with fJSONResponse empty.
+  bool GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay);
+
+  bool BuildDayCloseReport(const kPaymentDayClose& aDayClose, _int_DAYCLOSE_result& aResult);
+  bool BuildTotalsReport(const kPaymentTotals& aTotals, _int_GETTOTALS_result& aResult);
+
+ private:
+  void Log(tQV_MessageType aType, const std::u16string& aTitle, const std::u16string& aMessage);
+  bool ReadDailyClosure(const char16_t* aTitle);
+
+  std::u16string fKeyID;
+  bool fStaging = false;
+  std::u16string fHost;
+  std::u16string fApiVersion;
+  std::u16string fJSONRequest;
+  std::u16string fJSONResponse;
+  kIOHandler_HTTP* fIOHandlerHTTP = nullptr;  // the base's channel; not owned
+  std::u16string fProductionHost;
+  std::u16string fStagingHost;
+  std::chrono::milliseconds fConnectTimeout = kDefaultConnectTimeout;
+  std::chrono::milliseconds fResponseTimeout = kDefaultResponseTimeout;
+};
+
+}  // namespace qvpa
+
+#endif  // QVPA_SATISPAY_PAYMENT_SATISPAY_H_

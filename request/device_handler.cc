@@ -40,8 +40,63 @@ void CheckRequestText(const std::u16string& aXml) {
   }
 }
 
+bool IsXmlCharacter(uint32_t aCode) {
+  return aCode == 0x9 || aCode == 0xA || aCode == 0xD || (aCode >= 0x20 && aCode <= 0xD7FF) ||
+         (aCode >= 0xE000 && aCode <= 0xFFFD) || (aCode >= 0x10000 && aCode <= 0x10FFFF);
+}
+
+// Character references to code points that XML does not allow (&#0;, a surrogate, beyond
+// U+10FFFF): the parser would cut the text at a null or store broken UTF-8. CDATA sections,
+// comments and processing instructions hold no references and are skipped.
+void CheckCharacterReferences(std::u16string_view aXml) {
+  size_t i = 0;
+  const auto skip_to = [&](std::u16string_view aEnd) {
+    const size_t end = aXml.find(aEnd, i);
+    i = end == std::u16string_view::npos ? aXml.size() : end + aEnd.size();
+  };
+  while (i < aXml.size()) {
+    const std::u16string_view rest = aXml.substr(i);
+    if (rest.starts_with(u"<![CDATA[")) {
+      skip_to(u"]]>");
+    } else if (rest.starts_with(u"<!--")) {
+      skip_to(u"-->");
+    } else if (rest.starts_with(u"<?")) {
+      skip_to(u"?>");
+    } else if (rest.starts_with(u"&#")) {
+      const size_t start = i;
+      size_t j = 2;
+      const bool hex = j < rest.size() && rest[j] == u'x';
+      if (hex) ++j;
+      uint32_t code = 0;
+      size_t digits = 0;
+      for (; j < rest.size() && rest[j] != u';'; ++j, ++digits) {
+        const char16_t c = rest[j];
+        uint32_t digit;
+        if (c >= u'0' && c <= u'9') {
+          digit = c - u'0';
+        } else if (hex && c >= u'a' && c <= u'f') {
+          digit = c - u'a' + 10;
+        } else if (hex && c >= u'A' && c <= u'F') {
+          digit = c - u'A' + 10;
+        } else {
+          break;
+        }
+        code = std::min<uint32_t>(code * (hex ? 16 : 10) + digit, 0x110000);
+      }
+      if (digits > 0 && j < rest.size() && rest[j] == u';' && !IsXmlCharacter(code)) {
+        throw EQVError(u"XML parse error: Invalid character reference at offset " +
+                       IntToStr(static_cast<int64_t>(start)));
+      }
+      i += j;
+    } else {
+      ++i;
+    }
+  }
+}
+
 std::unique_ptr<pugi::xml_document> Parse(const std::u16string& aXml) {
   CheckRequestText(aXml);
+  CheckCharacterReferences(aXml);
   const std::string utf8 = ToUtf8(aXml);
   auto document = std::make_unique<pugi::xml_document>();
   const pugi::xml_parse_result result =

@@ -247,6 +247,14 @@ TEST(DeviceHandlerTest, HostileTextsEndAsErrors) {
        u"Request contains an unpaired UTF-16 surrogate at offset 3"},
       {"high surrogate at end", u"<r/>\xD83D",
        u"Request contains an unpaired UTF-16 surrogate at offset 4"},
+      {"reference to null", u"<r><Driver>a&#0;b</Driver></r>",
+       u"XML parse error: Invalid character reference at offset 12"},
+      {"reference to a surrogate", u"<r a='&#xD800;'/>",
+       u"XML parse error: Invalid character reference at offset 6"},
+      {"reference beyond Unicode", u"<r>&#x110000;</r>",
+       u"XML parse error: Invalid character reference at offset 3"},
+      {"huge reference", u"<r>&#99999999999999999999;</r>",
+       u"XML parse error: Invalid character reference at offset 3"},
       {"10 MB", u"<r>" + std::u16string(10 * 1024 * 1024, u'a') + u"</r>",
        u"Request too large: 10485767 characters, at most 1048576 are accepted"},
   };
@@ -260,6 +268,16 @@ TEST(DeviceHandlerTest, ParseErrorOffsetCountsCharactersOfTheRequest) {
   // Two characters of four UTF-8 bytes each, then the error.
   EXPECT_EQ(ErrorOf([] { kDeviceHandler().Deserialize(u"<r>\u20AC\u20AC</s>"); }),
             u"XML parse error: Start-end tags mismatch at offset 7");
+}
+
+TEST(DeviceHandlerTest, ValidCharacterReferencesAndLiteralLookalikes) {
+  kDeviceHandler h;
+  h.Deserialize(
+      u"<?pi &#0;?><!-- &#0; --><r><Driver>&#x1F600;&#233;&#9;</Driver>"
+      u"<LogId><![CDATA[&#0;]]></LogId><Method>&#;&#x;&#12</Method></r>");
+  EXPECT_EQ(h.Driver(), u"😀é	");
+  EXPECT_EQ(h.LogId(), u"&#0;");
+  EXPECT_EQ(h.Method(), u"&#;&#x;&#12");  // not references: left as written
 }
 
 TEST(DeviceHandlerTest, TextIsReadAsUnicodeWhateverTheDeclarationSays) {

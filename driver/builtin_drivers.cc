@@ -1,13 +1,17 @@
 #include "driver/builtin_drivers.h"
 
+#include "satispay/generate_keyid.h"
+#include "satispay/payment_satispay.h"
+
 namespace qvpa {
 
-void RegisterBuiltInDrivers(DriverRegistry&) {}
+void RegisterBuiltInDrivers(DriverRegistry& aRegistry) {
+  aRegistry.Register(u"QVPA_SATISPAY_10", &CreatePaymentDevice<kPayment_SATISPAY>);
+}
 
-bool GenerateBuiltInKeyId(const std::u16string&, std::u16string& aKeyId, std::u16string& aError) {
-  aKeyId.clear();
-  aError = u"Key identifier generation is not available in this build";
-  return false;
+bool GenerateBuiltInKeyId(const std::u16string& aParameters, std::u16string& aKeyId,
+                          std::u16string& aError) {
+  return GenerateKeyId(aParameters, aKeyId, aError);
 }
 
 }  // namespace qvpa

@@ -1,11 +1,10 @@
 // LibraryState: everything the exports share for the life of the loaded library, created
 // in this order and destroyed in reverse: the process-wide application object, the driver
 // registry, the device table (destroying it closes every open device); then the drivers
-// are registered. Its mutex serialises the export calls.
+// are registered. The library creates it while its statics are initialised, so what this
+// reaches must not depend on other files' dynamically initialised statics.
 #ifndef QVPA_DRIVER_LIBRARY_STATE_H_
 #define QVPA_DRIVER_LIBRARY_STATE_H_
-
-#include <mutex>
 
 #include "base/application.h"
 #include "driver/device_table.h"

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <system_error>
 #include <thread>
 
 #include "base/date_time.h"
@@ -110,7 +111,11 @@ tQV_LogWriter::tQV_LogWriter(std::u16string aFileName, std::u16string aDirectory
   fDaily = aDaily;
   fCounter = 0;
   fMaxLogfileSize = 5000;
-  fThread = std::make_unique<tQV_LogThread>(*this);
+  try {
+    fThread = std::make_unique<tQV_LogThread>(*this);
+  } catch (const std::system_error& e) {
+    throw EQVError(u"Unable to start the log thread: " + FromUtf8(e.what()));
+  }
 }
 
 tQV_LogWriter::~tQV_LogWriter() { fThread.reset(); }

@@ -290,14 +290,61 @@ TEST_F(DriverLibraryTest, StringAllocator) {
   EXPECT_EQ(lib_.alloc_len_(u"x", 0x7FFFFFFFu), nullptr);  // does not fit the byte count
 }
 
-TEST(ProductLibraryTest, CarriesOnlyItsOwnDrivers) {
-  TempLogRoot root;
+std::u16string OpenSatispay(const std::u16string& aConnectionType) {
+  return u"<Request><Driver>QVPA_SATISPAY_10</Driver><LogId>P1</LogId><Connection><Type>" +
+         aConnectionType +
+         u"</Type></Connection><Parameters><KeyID>k</KeyID><Staging>true</Staging></Parameters>"
+         u"</Request>";
+}
+
+class ProductLibraryTest : public ::testing::Test {
+ protected:
+  ProductLibraryTest() { std::setlocale(LC_ALL, "C"); }
+  TempLogRoot root_;
+};
+
+TEST_F(ProductLibraryTest, CarriesOnlyItsOwnDriver) {
   Library lib(QVPA_PRODUCT_LIBRARY);
-  const Library::Answer a = lib.Call("OPEN", Open());
-  EXPECT_EQ(a.result, -1);
-  EXPECT_EQ(a.error, u"Payment Driver [TEST_COM] not registered.");
+  const Library::Answer test = lib.Call("OPEN", Open());
+  EXPECT_EQ(test.result, -1);
+  EXPECT_EQ(test.error, u"Payment Driver [TEST_COM] not registered.");
+  EXPECT_EQ(lib.Call("VERSION", u"QVPA_SATISPAY_10").output, u"Version 1.03 - 23/08/2022");
+  EXPECT_TRUE(lib.Call("VERSION", u"qvpa_satispay_10").output_null);
   EXPECT_TRUE(lib.Call("VERSION", u"TEST_COM").output_null);
-  EXPECT_EQ(lib.Call("GETSTATUS", u"").result, 0);
+}
+
+TEST_F(ProductLibraryTest, HandlesFromOneAfterLoad) {
+  Library lib(QVPA_PRODUCT_LIBRARY);
+  // The device needs the HTTP channel; a failed construction takes no handle.
+  const Library::Answer wrong = lib.Call("OPEN", OpenSatispay(u"Com"));
+  EXPECT_EQ(wrong.result, -1);
+  EXPECT_EQ(wrong.error, u"Invalid class typecast");
+  EXPECT_EQ(Element(wrong.output, u"Handle"), u"0");
+  EXPECT_EQ(HandleOf(lib.Call("OPEN", OpenSatispay(u"http"))), 1);
+  EXPECT_EQ(HandleOf(lib.Call("OPEN", OpenSatispay(u"http"))), 2);
+  EXPECT_EQ(lib.Call("CLOSE", WithHandle(1)).result, 0);
+  EXPECT_EQ(HandleOf(lib.Call("OPEN", OpenSatispay(u"http"))), 3);
+  EXPECT_EQ(lib.Call("CLOSE", WithHandle(1)).error, u"Device Handle not found");
+}
+
+TEST_F(ProductLibraryTest, UnloadClosesOpenDevices) {
+  {
+    Library lib(QVPA_PRODUCT_LIBRARY);
+    const Library::Answer open = lib.Call("OPEN", OpenSatispay(u"http"));
+    ASSERT_EQ(open.result, 0) << ToUtf8(open.error);
+  }  // unloading destroys the device table and with it the device and its channel
+  std::vector<std::filesystem::path> logs;
+  for (const auto& entry : std::filesystem::directory_iterator(root_.PaymentLogs())) {
+    logs.push_back(entry.path());
+  }
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs[0].filename().string().rfind("QVPA_SATISPAY_10_P1_", 0), 0u) << logs[0];
+  const std::string text = ReadFile(logs[0]);
+  const size_t start = text.find("*************************** START ***************************");
+  const size_t stop = text.find("*************************** STOP ****************************");
+  ASSERT_NE(start, std::string::npos) << text;
+  ASSERT_NE(stop, std::string::npos) << text;
+  EXPECT_LT(start, stop);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "base/currency.h"
 #include "base/date_time.h"
+#include "request/receipt_defs.h"
 
 namespace qvpa {
 
@@ -62,6 +63,36 @@ class krptUtil {
   static std::optional<int32_t> TryStrToInt(std::u16string_view aText);
   // As TryStrToInt; throws EQVError "'<text>' is not a valid integer value".
   static int32_t StrToInt(std::u16string_view aText);
+
+  // Receipt vocabulary codecs. Decoders lower-case their argument (no trimming) and match it
+  // exactly; without a match they throw EQVError naming the lower-cased text, except
+  // DecodeReferenceType and DecodeLineAttribute, which fall back to a default member.
+  static qvReceiptMessageLineAlignment DecodeAlignment(std::u16string_view aAlignment);
+  static std::u16string EncodeAlignment(qvReceiptMessageLineAlignment aValue);
+  static qvReceiptMessageBarcodeType DecodeBarcodeType(std::u16string_view aBarcodeType);
+  static std::u16string EncodeBarcodeType(qvReceiptMessageBarcodeType aValue);
+  static qvReceiptLineType DecodeLineType(std::u16string_view aLineType);
+  static std::u16string EncodeLineType(qvReceiptLineType aValue);
+  static qvReceiptPaymentType DecodePaymentType(std::u16string_view aPaymentType);
+  static std::u16string EncodePaymentType(qvReceiptPaymentType aValue);
+  static qvReceiptType DecodeReceiptType(std::u16string_view aReceiptType);
+  static std::u16string EncodeReceiptType(qvReceiptType aValue);
+  static qvReceiptReferenceType DecodeReferenceType(std::u16string_view aReferenceType);
+  static std::u16string EncodeReferenceType(qvReceiptReferenceType aValue);
+  static qvReceiptMessageLineEffect DecodeEffect(std::u16string_view aEffect);
+  static std::u16string EncodeEffect(qvReceiptMessageLineEffect aValue);
+  // Comma-separated effects; the first empty field ends the list.
+  static qvReceiptMessageLineEffectSet DecodeEffects(std::u16string_view aEffects);
+  // Members present in ordinal order, joined with ",".
+  static std::u16string EncodeEffects(qvReceiptMessageLineEffectSet aEffects);
+  static qvReceiptMessageImageSource DecodeImageSource(std::u16string_view aSource);
+  static std::u16string EncodeImageSource(qvReceiptMessageImageSource aValue);
+  static qvEJReportDestination DecodeEJReportDestination(std::u16string_view aReportDestination);
+  static qvEJReportType DecodeEJReportType(std::u16string_view aReportType);
+  static qvEJFilesRequestType DecodeEJRequestType(std::u16string_view aReferenceType);
+  static qvReceiptTaxType DecodeTaxType(std::u16string_view aTaxType);
+  static std::u16string EncodeTaxType(qvReceiptTaxType aValue);
+  static qvReceiptLineAttribute DecodeLineAttribute(std::u16string_view aAttribute);
 };
 
 }  // namespace qvpa

@@ -1,0 +1,280 @@
+// The driver as a point-of-sale host uses it: the shared library loaded at run time, its
+// exports called with request documents, against the local payment service started as a
+// separate process on an ephemeral port. The service checks every signature; a test fails
+// when one did not verify there.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "base/text.h"
+#include "satispay/e2e_support.h"
+#include "satispay/tls_test_server.h"
+
+namespace {
+
+using nlohmann::json;
+using qvpa::FromUtf8;
+using qvpa::ToUtf8;
+using qvpa::testing::DriverLibrary;
+using qvpa::testing::LocalService;
+
+constexpr const char* kShopId = LocalService::kShopId;
+
+class SatispayEndToEndTest : public ::testing::Test {
+ protected:
+  SatispayEndToEndTest()
+      : root_(std::filesystem::temp_directory_path() / ("qvpa-e2e-" + std::to_string(getpid()) + "-" +
+                                                         ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        service_(GBUSINESS_SIM, root_ / "service", {"TKN001", "TKN002"}) {
+    std::setlocale(LC_ALL, "C");
+    setenv("QVPA_LOG_DIR", (root_ / "host").c_str(), 1);
+    setenv("QVPA_SATISPAY_HOST", service_.HostPort().c_str(), 1);
+    setenv("QVPA_SATISPAY_STAGING_HOST", service_.HostPort().c_str(), 1);
+    setenv("QVPA_SATISPAY_CA_FILE", service_.CaFile().c_str(), 1);
+    library_ = std::make_unique<DriverLibrary>(QVPA_PRODUCT_LIBRARY);
+  }
+  ~SatispayEndToEndTest() override {
+    library_.reset();
+    service_.Stop();
+    for (const char* name : {"QVPA_LOG_DIR", "QVPA_SATISPAY_HOST", "QVPA_SATISPAY_STAGING_HOST",
+                             "QVPA_SATISPAY_CA_FILE"}) {
+      unsetenv(name);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  // Every signed request the service saw verified (unless a test expects failures).
+  void TearDown() override {
+    if (expected_verification_failures_ < 0) return;
+    const json stats = service_.Control("GET", "/control/stats");
+    EXPECT_EQ(stats.value("verification_failures", -1), expected_verification_failures_)
+        << stats.value("last_error", "");
+  }
+
+  DriverLibrary::Answer Call(const char* name, const std::string& request) const {
+    return library_->Call(name, request);
+  }
+
+  std::string RegisterKey(const std::string& token = "TKN001") {
+    const DriverLibrary::Answer key = Call("GENERATE_KEYID", "token=" + token + "|staging=false");
+    EXPECT_EQ(key.result, 1) << key.Error();
+    return ToUtf8(key.output);
+  }
+
+  static std::string OpenRequest(const std::string& parameters) {
+    return "<Request><Driver>QVPA_SATISPAY_10</Driver><LogId>POS1</LogId><Connection><Type>HTTP</Type>"
+           "</Connection><Parameters>" + parameters + "</Parameters></Request>";
+  }
+  int Open(const std::string& parameters) {
+    const DriverLibrary::Answer open = Call("OPEN", OpenRequest(parameters));
+    EXPECT_EQ(open.result, 0) << open.Error();
+    return std::stoi(open.Field("Handle"));
+  }
+  static std::string WithHandle(int handle, const std::string& section) {
+    return "<Request><Handle>" + std::to_string(handle) + "</Handle>" + section + "</Request>";
+  }
+  DriverLibrary::Answer Pay(int handle, const std::string& fields) const {
+    return Call("PAY", WithHandle(handle, "<Payment>" + fields + "</Payment>"));
+  }
+  DriverLibrary::Answer Begin(int handle, const std::string& amount, const std::string& reference) const {
+    return Pay(handle, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>" + amount +
+                           "</Amount><Currency>EUR</Currency><Reference>" + reference + "</Reference>");
+  }
+
+  std::filesystem::path root_;
+  LocalService service_;
+  std::unique_ptr<DriverLibrary> library_;
+  int expected_verification_failures_ = 0;
+};
+
+std::vector<std::string> ReportLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t from = 0;
+  for (size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    lines.push_back(text.substr(from, end - from));
+  }
+  return lines;
+}
+
+TEST_F(SatispayEndToEndTest, WholePosSession) {
+  const std::string key_id = RegisterKey();
+  ASSERT_FALSE(key_id.empty());
+  const DriverLibrary::Answer reused = Call("GENERATE_KEYID", "token=TKN001|staging=false");
+  EXPECT_EQ(reused.result, 0);
+  EXPECT_EQ(reused.Error(), "403 Forbidden");
+
+  const int handle = Open("<KeyID>" + key_id + "</KeyID>");
+
+  const DriverLibrary::Answer begin = Begin(handle, "12.50", "REF-1");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const std::string payment_id = begin.Field("PaymentNumber");
+  EXPECT_EQ(begin.Field("AuthCode").rfind("S6Y-PAY--", 0), 0u) << begin.Field("AuthCode");
+  EXPECT_EQ(begin.Field("PaymentAmount"), "12.5");
+  EXPECT_EQ(begin.Field("DeviceId"), kShopId);
+  EXPECT_EQ(begin.Field("PaymentNetwork"), "satispay");
+  EXPECT_EQ(begin.Field("TransactionType"), "OTHER");
+
+  const std::string do_fields = "<Action>PAY</Action><Phase>DO</Phase><Attributes>" + payment_id + "</Attributes>";
+  const DriverLibrary::Answer early = Pay(handle, do_fields);
+  EXPECT_EQ(early.result, -1);
+  EXPECT_EQ(early.Error(), "PENDING");
+  service_.Control("POST", "/control/payments/" + payment_id + "/accept");
+  const DriverLibrary::Answer accepted = Pay(handle, do_fields);
+  EXPECT_EQ(accepted.result, 0) << accepted.Error();
+  EXPECT_EQ(accepted.Field("RefundReference"), payment_id);
+  EXPECT_EQ(Pay(handle, "<Action>PAY</Action><Phase>COMMIT</Phase>").result, 0);
+
+  const DriverLibrary::Answer verified =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>REF-1</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(verified.result, 0) << verified.Error();
+  EXPECT_EQ(verified.Field("PaymentNumber"), payment_id);
+  const DriverLibrary::Answer other_case =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>ref-1</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(other_case.result, -1);
+  EXPECT_EQ(other_case.Error(), "Transaction with external_code ref-1 not found");
+
+  const std::string parent = "<RefundReference><PaymentId>" + payment_id + "</PaymentId></RefundReference>";
+  const DriverLibrary::Answer refund =
+      Pay(handle, "<Action>REFUND</Action><Amount>5</Amount><Currency>EUR</Currency>" + parent);
+  EXPECT_EQ(refund.result, 0) << refund.Error();
+  EXPECT_NE(refund.Field("PaymentNumber"), payment_id);
+  EXPECT_EQ(refund.Field("PaymentAmount"), "5");
+  const DriverLibrary::Answer voided =
+      Pay(handle, "<Action>VOID</Action><Phase>BEGIN</Phase><Amount>2.50</Amount><Currency>EUR</Currency>" + parent);
+  EXPECT_EQ(voided.result, 0) << voided.Error();
+  const DriverLibrary::Answer too_much =
+      Pay(handle, "<Action>REFUND</Action><Amount>100</Amount><Currency>EUR</Currency>" + parent);
+  EXPECT_EQ(too_much.result, -1);
+
+  const DriverLibrary::Answer second = Begin(handle, "3", "REF-2");
+  ASSERT_EQ(second.result, 0) << second.Error();
+  const DriverLibrary::Answer rollback =
+      Pay(handle, "<Action>PAY</Action><Phase>ROLLBACK</Phase><Attributes>" + second.Field("PaymentNumber") +
+                      "</Attributes>");
+  EXPECT_EQ(rollback.result, 0) << rollback.Error();
+  bool canceled = false;
+  const json payments = service_.Control("GET", "/control/payments");
+  for (const json& p : payments["data"]) {
+    if (p["id"] == second.Field("PaymentNumber")) canceled = p["status"] == "CANCELED";
+  }
+  EXPECT_TRUE(canceled) << payments.dump();
+
+  const DriverLibrary::Answer closure = Call("DAYCLOSE", WithHandle(handle, "<DayClose/>"));
+  ASSERT_EQ(closure.result, 0) << closure.Error();
+  EXPECT_EQ(closure.Field("TotalAmount"), "5");
+  EXPECT_EQ(closure.Field("DeviceId"), kShopId);
+  EXPECT_EQ(closure.Field("ClosureNumber"), closure.Field("ClosureNumber").substr(0, 8) + "__" + kShopId);
+  const std::vector<std::string> lines = ReportLines(closure.Field("ReceiptText"));
+  ASSERT_EQ(lines.size(), 12u) << closure.Field("ReceiptText");
+  EXPECT_EQ(lines[0], std::string(17, ' ') + "EFT RECONCILIATION REPORT");
+  EXPECT_EQ(lines[11], "Amount" + std::string(46, ' ') + "EUR 5.00");
+  EXPECT_EQ(lines[5], "Terminal:" + std::string(60 - 9 - 36, ' ') + kShopId);
+
+  const DriverLibrary::Answer totals = Call("GETTOTALS", WithHandle(handle, "<GetTotals/>"));
+  ASSERT_EQ(totals.result, 0) << totals.Error();
+  EXPECT_EQ(ReportLines(totals.Field("ReceiptText")).at(0), std::string(22, ' ') + "EFT TOTAL REPORT");
+
+  EXPECT_EQ(Call("CLOSE", WithHandle(handle, "")).result, 0);
+  const json stats = service_.Control("GET", "/control/stats");
+  EXPECT_EQ(stats["registrations"], 1);
+  EXPECT_EQ(stats["signed_requests"], 12);
+}
+
+// Production and staging hosts are told apart by pointing the other one at a dead port.
+TEST_F(SatispayEndToEndTest, StagingChoosesTheStagingHost) {
+  const std::string dead = "127.0.0.1:" + std::to_string(qvpa::testing::UnusedLoopbackPort());
+  setenv("QVPA_SATISPAY_HOST", dead.c_str(), 1);
+  const DriverLibrary::Answer production_key = Call("GENERATE_KEYID", "token=TKN001|staging=True");
+  EXPECT_EQ(production_key.result, 0);
+  EXPECT_EQ(production_key.Error().rfind("500 ", 0), 0u) << production_key.Error();
+  const DriverLibrary::Answer staging_key = Call("GENERATE_KEYID", "token=TKN001|staging=true");
+  ASSERT_EQ(staging_key.result, 1) << staging_key.Error();
+  const std::string key_id = ToUtf8(staging_key.output);
+
+  const int staging = Open("<KeyID>" + key_id + "</KeyID><Staging>TRUE</Staging>");
+  EXPECT_EQ(Begin(staging, "1", "S1").result, 0);
+  const int production = Open("<KeyID>" + key_id + "</KeyID><Staging>1</Staging>");
+  const DriverLibrary::Answer refused = Begin(production, "1", "P1");
+  EXPECT_EQ(refused.result, -1);
+  EXPECT_FALSE(refused.error.empty());
+}
+
+TEST_F(SatispayEndToEndTest, EmptyKeyIdIsRejectedByTheService) {
+  RegisterKey();
+  const int handle = Open("");
+  const DriverLibrary::Answer begin = Begin(handle, "1", "R");
+  EXPECT_EQ(begin.result, -1);
+  EXPECT_EQ(begin.Error(), "Unauthorized");
+  EXPECT_EQ(begin.Field("PaymentNumber"), "");
+  expected_verification_failures_ = 1;
+}
+
+// Each fault gives an error text and never a success.
+TEST_F(SatispayEndToEndTest, ServiceFaultsEndAsErrors) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID><RequestTimeout>400</RequestTimeout>");
+  const struct {
+    json fault;
+    std::string error;  // the start of the error text
+  } cases[] = {
+      {{{"kind", "status"}, {"status", 500}}, "Internal Server Error"},
+      {{{"kind", "status"}, {"status", 201}}, "Created"},
+      {{{"kind", "status"}, {"status", 401}, {"code", 34}}, "Unauthorized"},
+      {{{"kind", "status"}, {"status", 404}, {"code", 41}}, "Not Found"},
+      {{{"kind", "bad_json"}}, "Invalid JSON"},
+      {{{"kind", "delay"}, {"delay_ms", 1500}}, "Operation timed out"},
+      {{{"kind", "close"}}, ""},
+  };
+  for (const auto& c : cases) {
+    service_.AddFault(c.fault);
+    const DriverLibrary::Answer answer = Begin(handle, "1", "F");
+    EXPECT_EQ(answer.result, -1) << c.fault.dump();
+    EXPECT_EQ(answer.Field("Error"), "True");
+    EXPECT_EQ(answer.Error().rfind(c.error, 0), 0u) << c.fault.dump() << ": " << answer.Error();
+    EXPECT_FALSE(answer.error.empty()) << c.fault.dump();
+    EXPECT_EQ(answer.Field("PaymentNumber"), "");
+  }
+  // A service that keeps answering empty pages does not hold the host.
+  service_.AddFault({{"kind", "endless_paging"}, {"count", 1000}});
+  const DriverLibrary::Answer endless =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>F</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(endless.result, -1);
+  EXPECT_EQ(endless.Error(), "Transaction with external_code F not found");
+}
+
+TEST_F(SatispayEndToEndTest, UntrustedOrMissingServiceFails) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  qvpa::testing::TestAuthority stranger("Stranger Root");
+  setenv("QVPA_SATISPAY_CA_FILE", stranger.CertificateFile().c_str(), 1);
+  const DriverLibrary::Answer untrusted = Begin(handle, "1", "U");
+  EXPECT_EQ(untrusted.result, -1);
+  EXPECT_NE(untrusted.Error().find("certificate"), std::string::npos) << untrusted.Error();
+  unsetenv("QVPA_SATISPAY_CA_FILE");
+  EXPECT_EQ(Begin(handle, "1", "U").result, -1);
+  setenv("QVPA_SATISPAY_CA_FILE", service_.CaFile().c_str(), 1);
+  EXPECT_EQ(Begin(handle, "1", "U").result, 0);
+
+  const json stats = service_.Control("GET", "/control/stats");
+  EXPECT_EQ(stats["verification_failures"], 0) << stats.dump();
+  expected_verification_failures_ = -1;  // the service is gone below
+  service_.Stop();
+  const DriverLibrary::Answer down = Begin(handle, "1", "D");
+  EXPECT_EQ(down.result, -1);
+  EXPECT_NE(down.Error().find("127.0.0.1"), std::string::npos) << down.Error();
+  const DriverLibrary::Answer closure = Call("DAYCLOSE", WithHandle(handle, "<DayClose/>"));
+  EXPECT_EQ(closure.result, -1);
+  EXPECT_EQ(closure.Field("ReceiptText"), "");
+}
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/text.h"
 #include "satispay/e2e_support.h"
 
 namespace {

@@ -1,0 +1,253 @@
+#include "tools/gbusiness-sim/server.h"
+
+#include <sys/socket.h>
+
+#include <csignal>
+#include <regex>
+#include <stdexcept>
+
+#include <httplib.h>
+
+#include "tools/gbusiness-sim/signature.h"
+
+namespace qvpa::gbsim {
+
+namespace {
+
+constexpr char kApiPrefix[] = "/g_business/v1/";
+constexpr char kNotJsonBody[] = "<html><body><h1>502 Bad Gateway</h1></body></html>";
+
+void Send(httplib::Response& response, const Answer& answer) {
+  response.status = answer.status;
+  response.set_content(answer.body, answer.content_type.c_str());
+}
+
+// Splits "payments/abc" into {"payments", "abc"}; further segments stay in the second part.
+std::pair<std::string, std::string> SplitResource(const std::string& path) {
+  const std::string rest = path.substr(sizeof(kApiPrefix) - 1);
+  const size_t slash = rest.find('/');
+  if (slash == std::string::npos) return {rest, std::string()};
+  return {rest.substr(0, slash), rest.substr(slash + 1)};
+}
+
+// Ends the TLS connection under the request without an answer.
+void DropConnection(const httplib::Request& request) {
+  if (request.ssl != nullptr) {
+    const int fd = SSL_get_fd(request.ssl);
+    if (fd >= 0) shutdown(fd, SHUT_RDWR);
+  }
+}
+
+}  // namespace
+
+SimServer::SimServer(ServerConfig config)
+    : config_(std::move(config)),
+      store_(config_.store),
+      server_(std::make_unique<httplib::SSLServer>(config_.cert_file.c_str(), config_.key_file.c_str())) {
+  if (!server_->is_valid())
+    throw std::runtime_error("cannot load the TLS certificate " + config_.cert_file + " and key " +
+                             config_.key_file);
+  for (const std::string& token : config_.tokens) keys_.AddToken(token);
+  for (const auto& [key_id, pem] : config_.keys) {
+    if (!keys_.AddKey(key_id, pem)) throw std::runtime_error("key " + key_id + " is not an RSA public key");
+  }
+  server_->set_payload_max_length(1 << 20);
+  Route();
+}
+
+SimServer::~SimServer() { Stop(); }
+
+int SimServer::Start() {
+  // A client that goes away mid-answer must not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  port_ = config_.port == 0 ? server_->bind_to_any_port(config_.bind_address)
+                            : (server_->bind_to_port(config_.bind_address, config_.port) ? config_.port : -1);
+  if (port_ <= 0) throw std::runtime_error("cannot listen on " + config_.bind_address + ":" +
+                                           std::to_string(config_.port));
+  listening_done_ = false;
+  thread_ = std::thread([this] {
+    server_->listen_after_bind();
+    listening_done_ = true;
+  });
+  // The server offers no ready signal, and a stop() that comes before its loop runs is lost:
+  // wait for the loop to start (or to fail) before handing out the port.
+  while (!server_->is_running() && !listening_done_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return port_;
+}
+
+void SimServer::Stop() {
+  if (!thread_.joinable()) return;
+  server_->stop();
+  thread_.join();
+}
+
+Stats SimServer::stats() const {
+  std::lock_guard lock(stats_mutex_);
+  return stats_;
+}
+
+void SimServer::Route() {
+  server_->set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
+    std::lock_guard lock(stats_mutex_);
+    ++stats_.requests;
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  if (config_.log) {
+    server_->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+      config_.log(request.method + " " + request.target + " -> " + std::to_string(response.status));
+    });
+  }
+  server_->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+    Send(response, ErrorAnswer(500, 0, "Internal simulator error"));
+  });
+
+  const std::string service = std::string(kApiPrefix) + ".*";
+  auto service_handler = [this](const httplib::Request& q, httplib::Response& r) { HandleService(q, r); };
+  server_->Get(service, service_handler);
+  server_->Post(service, service_handler);
+  server_->Put(service, service_handler);
+  server_->Patch(service, service_handler);
+  server_->Delete(service, service_handler);
+
+  auto control_handler = [this](const httplib::Request& q, httplib::Response& r) { HandleControl(q, r); };
+  server_->Get("/control/.*", control_handler);
+  server_->Post("/control/.*", control_handler);
+  server_->Delete("/control/.*", control_handler);
+}
+
+bool SimServer::CheckSignature(const httplib::Request& request) {
+  ReceivedRequest received{request.method, request.target, request.body, [&](const std::string& name) {
+                             std::vector<std::string> values;
+                             const auto range = request.headers.equal_range(name);
+                             for (auto it = range.first; it != range.second; ++it) values.push_back(it->second);
+                             return values;
+                           }};
+  const std::string failure =
+      VerifySignedRequest(received, [this](const std::string& key_id) { return keys_.Find(key_id); });
+  std::lock_guard lock(stats_mutex_);
+  ++stats_.signed_requests;
+  if (failure.empty()) return true;
+  ++stats_.verification_failures;
+  stats_.last_error = request.method + " " + request.target + ": " + failure;
+  return false;
+}
+
+void SimServer::HandleService(const httplib::Request& request, httplib::Response& response) {
+  const auto [resource, id] = SplitResource(request.path);
+  const std::string& method = request.method;
+  const bool registration = resource == "authentication_keys" && id.empty();
+  if (!registration && !CheckSignature(request)) {
+    Send(response, ErrorAnswer(401, 34, "Invalid signature"));
+    return;
+  }
+
+  const bool listing = resource == "payments" && id.empty() && method == "GET";
+  if (const std::optional<Fault> fault = faults_.Take(method, request.path, listing)) {
+    switch (fault->kind) {
+      case FaultKind::kStatus:
+        Send(response, ErrorAnswer(fault->status, fault->code, fault->message));
+        return;
+      case FaultKind::kDelay:
+        std::this_thread::sleep_for(std::chrono::milliseconds(fault->delay_ms));
+        break;
+      case FaultKind::kClose:
+        DropConnection(request);
+        response.status = 500;
+        return;
+      case FaultKind::kBadJson:
+        Send(response, Answer{200, kNotJsonBody, "text/html"});
+        return;
+      case FaultKind::kEndlessPaging:
+        Send(response, JsonAnswer({{"has_more", true}, {"data", nlohmann::json::array()}}));
+        return;
+    }
+  }
+
+  const bool single = !id.empty() && id.find('/') == std::string::npos;
+  Answer answer = ErrorAnswer(404, 41, "Resource not found");
+  if (registration && method == "POST") {
+    answer = keys_.Register(request.body);
+    if (answer.status == 200) {
+      std::lock_guard lock(stats_mutex_);
+      ++stats_.registrations;
+    }
+  } else if (resource == "payments" && id.empty() && method == "POST") {
+    answer = store_.Create(request.body, request.get_header_value("Idempotency-Key"));
+  } else if (listing) {
+    answer = store_.List(QueryParams(request.params.begin(), request.params.end()));
+  } else if (resource == "payments" && single && method == "GET") {
+    answer = store_.Read(id);
+  } else if (resource == "payments" && single && method == "PUT") {
+    answer = store_.Update(id, request.body);
+  } else if (resource == "daily_closure" && method == "GET" && id.find('/') == std::string::npos) {
+    answer = store_.DailyClosure(id);
+  }
+  Send(response, answer);
+}
+
+void SimServer::HandleControl(const httplib::Request& request, httplib::Response& response) {
+  static const std::regex kPaymentAction("/control/payments/([^/]+)/(accept|decline)");
+  const std::string& path = request.path;
+  const std::string& method = request.method;
+  const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+  std::smatch match;
+
+  if (path == "/control/stats" && method == "GET") {
+    const Stats s = stats();
+    Send(response, JsonAnswer({{"requests", s.requests},
+                               {"signed_requests", s.signed_requests},
+                               {"verification_failures", s.verification_failures},
+                               {"registrations", s.registrations},
+                               {"last_error", s.last_error}}));
+  } else if (path == "/control/stats/reset" && method == "POST") {
+    std::lock_guard lock(stats_mutex_);
+    stats_ = Stats{};
+    Send(response, JsonAnswer(nlohmann::json::object()));
+  } else if (path == "/control/tokens" && method == "POST") {
+    if (!body.is_object() || !body.contains("token") || !body["token"].is_string()) {
+      Send(response, ErrorAnswer(400, 27, "expected {\"token\": text}"));
+      return;
+    }
+    keys_.AddToken(body["token"]);
+    Send(response, JsonAnswer(nlohmann::json::object()));
+  } else if (path == "/control/keys" && method == "POST") {
+    const bool shaped = body.is_object() && body.contains("key_id") && body["key_id"].is_string() &&
+                        body.contains("public_key") && body["public_key"].is_string();
+    if (!shaped || !keys_.AddKey(body["key_id"], body["public_key"])) {
+      Send(response, ErrorAnswer(400, 34, "expected {\"key_id\": text, \"public_key\": PEM RSA public key}"));
+      return;
+    }
+    Send(response, JsonAnswer(nlohmann::json::object()));
+  } else if (path == "/control/payments" && method == "GET") {
+    Send(response, JsonAnswer({{"data", store_.All()}}));
+  } else if (path == "/control/payments" && method == "POST") {
+    Send(response, store_.Seed(request.body));
+  } else if (std::regex_match(path, match, kPaymentAction) && method == "POST") {
+    Send(response, match[2] == "accept" ? store_.Accept(match[1]) : store_.Decline(match[1]));
+  } else if (path == "/control/faults" && method == "POST") {
+    try {
+      std::vector<Fault> added;
+      if (body.is_array()) {
+        for (const nlohmann::json& item : body) added.push_back(ParseFault(item));
+      } else {
+        added.push_back(ParseFault(body));
+      }
+      for (Fault& fault : added) faults_.Add(std::move(fault));
+      Send(response, JsonAnswer({{"faults", faults_.Pending()}}));
+    } catch (const std::invalid_argument& error) {
+      Send(response, ErrorAnswer(400, 27, error.what()));
+    }
+  } else if (path == "/control/faults" && method == "GET") {
+    Send(response, JsonAnswer({{"faults", faults_.Pending()}}));
+  } else if (path == "/control/faults" && method == "DELETE") {
+    faults_.Clear();
+    Send(response, JsonAnswer({{"faults", nlohmann::json::array()}}));
+  } else if (path == "/control/shutdown" && method == "POST") {
+    Send(response, JsonAnswer(nlohmann::json::object()));
+    if (config_.on_shutdown_request) config_.on_shutdown_request();
+  } else {
+    Send(response, ErrorAnswer(404, 41, "Resource not found"));
+  }
+}
+
+}  // namespace qvpa::gbsim

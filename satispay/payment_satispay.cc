@@ -1,5 +1,6 @@
 #include "satispay/payment_satispay.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>

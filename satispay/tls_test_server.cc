@@ -116,6 +116,7 @@ TlsTestServer::TlsTestServer(const TestAuthority& authority,
     : issued_(authority.IssueServerCertificate()),
       server_(std::make_unique<httplib::SSLServer>(issued_->cert.get(), issued_->key.get())) {
   Check(server_->is_valid(), "server context");
+  server_->set_tcp_nodelay(true);
   setup(*server_);
   port_ = server_->bind_to_any_port("127.0.0.1");
   Check(port_ > 0, "bind");

@@ -52,6 +52,8 @@ SimServer::SimServer(ServerConfig config)
     if (!keys_.AddKey(key_id, pem)) throw std::runtime_error("key " + key_id + " is not an RSA public key");
   }
   server_->set_payload_max_length(1 << 20);
+  // Answers go out at once: without this, small answers wait for the client's delayed ACK.
+  server_->set_tcp_nodelay(true);
   Route();
 }
 

@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench sanitize clean
+.PHONY: all deps configure build test demo bench sanitize tsan clean
 
 all: build
 
@@ -31,6 +31,14 @@ sanitize: deps
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DQVPA_SANITIZE=ON -DQVPA_BENCHMARKS=OFF
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
+
+# The log writer and the objects around its thread under ThreadSanitizer.
+TSAN_TESTS = base_log_writer_test base_application_test io_handler_test
+tsan: deps
+	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=Debug -DQVPA_TSAN=ON -DQVPA_BENCHMARKS=OFF
+	cmake --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TESTS)
+	set -e; for t in $(TSAN_TESTS); do \
+	  TSAN_OPTIONS=halt_on_error=1 $$(find $(BUILD)-tsan -type f -name $$t -perm -u+x | head -n 1); done
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan

@@ -70,16 +70,27 @@ std::u16string DateTimeToISO(TDateTime aDateTime, bool aWithMilliseconds) {
   return out;
 }
 
+namespace {
+
+// A date-time part is decimal only: the hexadecimal forms of the integer reader do not
+// belong in a date text.
+bool TryReadDatePart(std::u16string_view aText, int32_t& aValue) {
+  return aText.find_first_of(u"$xX") == std::u16string_view::npos && TryStrToInt(aText, aValue);
+}
+
+}  // namespace
+
 TDateTime ISOToDateTime(std::u16string_view aSource) {
   static constexpr size_t kRequired[6][2] = {{1, 4}, {6, 7}, {9, 10}, {12, 13}, {15, 16}, {18, 19}};
   int32_t parts[6] = {};
   std::optional<TDateTime> result;
   bool all_read = true;
   for (int i = 0; i < 6 && all_read; ++i) {
-    all_read = TryStrToInt(Positions(aSource, kRequired[i][0], kRequired[i][1]), parts[i]);
+    all_read = TryReadDatePart(Positions(aSource, kRequired[i][0], kRequired[i][1]), parts[i]);
   }
   if (all_read) {
-    const int32_t ms = StrToIntDef(Positions(aSource, 21, 23), 0);
+    int32_t ms = 0;
+    if (!TryReadDatePart(Positions(aSource, 21, 23), ms)) ms = 0;
     result = TryEncodeDateTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], ms);
   }
   if (!result) {
@@ -95,20 +106,33 @@ int32_t TimeToMilliseconds(TDateTime aDateTime) {
 
 bool TryStrToInt(std::u16string_view aText, int32_t& aValue) {
   size_t i = 0;
-  while (i < aText.size() && aText[i] == u' ') ++i;
+  const size_t n = aText.size();
+  while (i < n && aText[i] == u' ') ++i;
   bool negative = false;
-  if (i < aText.size() && (aText[i] == u'+' || aText[i] == u'-')) negative = aText[i++] == u'-';
-  if (i == aText.size()) return false;
-  int64_t value = 0;
-  for (; i < aText.size(); ++i) {
-    const char16_t c = aText[i];
-    if (c < u'0' || c > u'9') return false;
-    value = value * 10 + (c - u'0');
-    if (value > int64_t{INT32_MAX} + 1) return false;
+  if (i < n && (aText[i] == u'-' || aText[i] == u'+')) negative = aText[i++] == u'-';
+  int radix = 10;
+  if (i < n && (aText[i] == u'$' || aText[i] == u'x' || aText[i] == u'X')) {
+    radix = 16;
+    ++i;
+  } else if (i + 1 < n && aText[i] == u'0' && (aText[i + 1] == u'x' || aText[i + 1] == u'X')) {
+    radix = 16;
+    i += 2;
   }
-  if (negative) value = -value;
-  if (value > INT32_MAX || value < INT32_MIN) return false;
-  aValue = static_cast<int32_t>(value);
+  if (i == n) return false;
+  constexpr int64_t kLimit = int64_t{1} << 31;  // magnitude of the most negative value
+  int64_t magnitude = 0;
+  for (; i < n; ++i) {
+    const char16_t c = aText[i];
+    int digit = -1;
+    if (c >= u'0' && c <= u'9') digit = c - u'0';
+    else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+    else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+    if (digit < 0 || digit >= radix) return false;
+    magnitude = magnitude * radix + digit;
+    if (magnitude > kLimit) return false;
+  }
+  if (!negative && magnitude == kLimit) return false;
+  aValue = static_cast<int32_t>(negative ? -magnitude : magnitude);
   return true;
 }
 

@@ -28,7 +28,8 @@ TDateTime ISOToDateTime(std::u16string_view aSource);
 int32_t TimeToMilliseconds(TDateTime aDateTime);
 
 // Integer reading as the runtime's string conversion does it: leading blanks, optional
-// sign, decimal digits, nothing after them, within 32 bits.
+// sign, decimal digits or hexadecimal digits after "$", "x", "X", "0x", "0X", nothing
+// after them, within the 32-bit signed range.
 bool TryStrToInt(std::u16string_view aText, int32_t& aValue);
 int32_t StrToIntDef(std::u16string_view aText, int32_t aDefault);
 

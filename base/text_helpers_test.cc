@@ -116,7 +116,9 @@ TEST(StrToIntTest, Table) {
                         {u"+5", true, 5},          {u"1/", false, 0},   {u"/2", false, 0},
                         {u"", false, 0},           {u"-", false, 0},    {u"7 ", false, 0},
                         {u"2147483647", true, INT32_MAX}, {u"-2147483648", true, INT32_MIN},
-                        {u"2147483648", false, 0}, {u"99999999999999999999", false, 0}};
+                        {u"2147483648", false, 0}, {u"99999999999999999999", false, 0},
+                        {u"$1F", true, 31},        {u"0x1f", true, 31}, {u"-X10", true, -16},
+                        {u"$", false, 0},          {u"0xG", false, 0},  {u"$80000000", false, 0}};
   for (const Case& c : cases) {
     int32_t v = 0;
     EXPECT_EQ(TryStrToInt(c.text, v), c.ok) << ToUtf8(c.text);

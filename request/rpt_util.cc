@@ -37,13 +37,6 @@ std::u16string ValueText(pugi::xml_node aElement, std::u16string_view aNodeName,
                       u"\" does not contain a single text node");
 }
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // Whether the text reads as a decimal number (blanks around it, sign, digits with "."
@@ -214,30 +207,9 @@ std::u16string krptUtil::NormalizeText(std::u16string_view aText) {
 }
 
 std::optional<int32_t> krptUtil::TryStrToInt(std::u16string_view aText) {
-  size_t i = 0;
-  const size_t n = aText.size();
-  while (i < n && aText[i] == u' ') ++i;
-  bool negative = false;
-  if (i < n && (aText[i] == u'-' || aText[i] == u'+')) negative = aText[i++] == u'-';
-  int radix = 10;
-  if (i < n && (aText[i] == u'$' || aText[i] == u'x' || aText[i] == u'X')) {
-    radix = 16;
-    ++i;
-  } else if (i + 1 < n && aText[i] == u'0' && (aText[i + 1] == u'x' || aText[i + 1] == u'X')) {
-    radix = 16;
-    i += 2;
-  }
-  if (i == n) return std::nullopt;
-  constexpr int64_t kLimit = int64_t{1} << 31;  // magnitude of the most negative value
-  int64_t magnitude = 0;
-  for (; i < n; ++i) {
-    const int digit = HexDigit(aText[i]);
-    if (digit < 0 || digit >= radix) return std::nullopt;
-    magnitude = magnitude * radix + digit;
-    if (magnitude > kLimit) return std::nullopt;
-  }
-  if (!negative && magnitude == kLimit) return std::nullopt;
-  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+  int32_t value = 0;
+  if (!qvpa::TryStrToInt(aText, value)) return std::nullopt;
+  return value;
 }
 
 int32_t krptUtil::StrToInt(std::u16string_view aText) {

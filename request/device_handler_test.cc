@@ -7,21 +7,13 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 #include "io/io_handler.h"
 #include "io/test_support.h"
 
 namespace qvpa {
 namespace {
-
-std::u16string ErrorOf(const std::function<void()>& aCall) {
-  try {
-    aCall();
-  } catch (const EQVError& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
 
 // Reads a request given as UTF-8 and returns the handler.
 std::unique_ptr<kDeviceHandler> Read(const std::string& aXml) {

@@ -7,21 +7,13 @@
 
 #include "base/date_time.h"
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 
 namespace qvpa {
 namespace {
 
 using T = qvPaymentHandlerDocumentType;
-
-std::u16string ErrorOf(const std::function<void()>& aCall) {
-  try {
-    aCall();
-  } catch (const EQVError& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
 
 // A request around the given sections.
 std::u16string Request(const std::string& aSections) {

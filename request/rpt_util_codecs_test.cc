@@ -4,20 +4,12 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 #include "request/rpt_util.h"
 
 namespace qvpa {
 namespace {
-
-std::u16string ErrorOf(const std::function<void()>& aCall) {
-  try {
-    aCall();
-  } catch (const EQVError& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
 
 // Every member of each enumeration encodes to a text that decodes back to it, in any case.
 TEST(ReceiptCodecsTest, EncodedTextsDecodeBack) {

@@ -8,6 +8,7 @@
 
 #include "base/date_time.h"
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 
 namespace qvpa {
@@ -29,15 +30,6 @@ class RptUtilTest : public ::testing::Test {
   pugi::xml_document doc_;
   std::string xml_;
 };
-
-std::u16string ErrorOf(const std::function<void()>& aCall) {
-  try {
-    aCall();
-  } catch (const EQVError& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
 
 TEST_F(RptUtilTest, IntegerTexts) {
   struct Case {

@@ -14,6 +14,7 @@
 #include <openssl/x509.h>
 
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 
 namespace qvpa {
@@ -96,15 +97,6 @@ const KeyPair& Keys() {
     return k;
   }();
   return keys;
-}
-
-std::u16string ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EQVError& e) {
-    return e.Message();
-  }
-  return u"(no error)";
 }
 
 // The message is the prefix followed by the crypto library's formatted error code.

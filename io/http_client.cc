@@ -3,6 +3,9 @@
 #include <curl/curl.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "base/error.h"
 
@@ -81,7 +84,16 @@ HttpExchange HttpClient::Send(std::string_view aMethod, const std::string& aUrl,
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   if (const char* ca_file = std::getenv("QVPA_SATISPAY_CA_FILE"); ca_file && *ca_file) {
-    curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
+    // The extra bundle is added beside the default CA file, so the system's authorities
+    // stay trusted; a bundle that cannot be read is named to libcurl, which reports it.
+    std::ifstream in(ca_file, std::ios::binary);
+    std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.good() || in.eof()) {
+      curl_blob blob{pem.data(), pem.size(), CURL_BLOB_COPY};
+      curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+    } else {
+      curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
+    }
   }
   if (connect_timeout_ms_ > 0) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_ms_));

@@ -20,36 +20,8 @@ namespace {
 constexpr int kAppendAttempts = 10;
 constexpr auto kRetryPause = std::chrono::milliseconds(50);
 
-void AppendDigits(std::u16string& out, int value, int width) {
-  char buffer[8];
-  for (int i = width - 1; i >= 0; --i) {
-    buffer[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
-  out.append(buffer, buffer + width);
-}
-
-// "yyyy-mm-dd hh:mm:ss:zzz" with the regional time separator inside the time.
-std::u16string Stamp(TDateTime now) {
-  const DateTimeParts p = DecodeDateTime(now);
-  const char16_t ts = DefaultFormatSettings().TimeSeparator;
-  std::u16string out;
-  out.reserve(64);
-  AppendDigits(out, p.year, 4);
-  out += u'-';
-  AppendDigits(out, p.month, 2);
-  out += u'-';
-  AppendDigits(out, p.day, 2);
-  out += u' ';
-  AppendDigits(out, p.hour, 2);
-  out += ts;
-  AppendDigits(out, p.minute, 2);
-  out += ts;
-  AppendDigits(out, p.second, 2);
-  out += ts;
-  AppendDigits(out, p.millisecond, 3);
-  return out;
-}
+// "yyyy-mm-dd hh:mm:ss:zzz"; ":" is the regional time separator.
+std::u16string Stamp(TDateTime now) { return FormatDateTime(u"yyyy-mm-dd hh:nn:ss:zzz", now); }
 
 }  // namespace
 

@@ -3,18 +3,13 @@
 #include <optional>
 
 #include "base/error.h"
+#include "base/format_settings.h"
 #include "base/platform.h"
 #include "base/text.h"
 
 namespace qvpa {
 
 namespace {
-
-void AppendDigits(std::u16string& out, int value, int width) {
-  std::u16string digits = IntToStr(value);
-  if (static_cast<int>(digits.size()) < width) out.append(width - digits.size(), u'0');
-  out += digits;
-}
 
 // Characters first..last (1-based, inclusive) that exist in the text.
 std::u16string_view Positions(std::u16string_view text, size_t first, size_t last) {
@@ -49,25 +44,10 @@ std::u16string GetField(std::u16string_view aSource, int32_t aIndex, char16_t aS
 }
 
 std::u16string DateTimeToISO(TDateTime aDateTime, bool aWithMilliseconds) {
-  const DateTimeParts p = DecodeDateTime(aDateTime);
-  std::u16string out;
-  out.reserve(23);
-  AppendDigits(out, p.year, 4);
-  out += u'-';
-  AppendDigits(out, p.month, 2);
-  out += u'-';
-  AppendDigits(out, p.day, 2);
-  out += u'T';
-  AppendDigits(out, p.hour, 2);
-  out += u':';
-  AppendDigits(out, p.minute, 2);
-  out += u':';
-  AppendDigits(out, p.second, 2);
-  if (aWithMilliseconds) {
-    out += u'.';
-    AppendDigits(out, p.millisecond, 3);
-  }
-  return out;
+  // Every separator quoted: the text is the same whatever the regional settings.
+  return FormatDateTime(aWithMilliseconds ? u"yyyy'-'mm'-'dd'T'hh':'nn':'ss'.'zzz"
+                                          : u"yyyy'-'mm'-'dd'T'hh':'nn':'ss",
+                        aDateTime);
 }
 
 namespace {

@@ -12,7 +12,9 @@ for f in "$HOST" "$LIBRARY"; do
 done
 
 # Logs go below the build folder instead of beside the host program.
+# Each run starts with an empty log folder, so what is shown is this session's.
 export QVPA_LOG_DIR="$BUILD/demo-logs"
+rm -rf "$QVPA_LOG_DIR"
 mkdir -p "$QVPA_LOG_DIR"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT

@@ -28,7 +28,7 @@
 namespace qvpa {
 namespace {
 
-using testing_io::ReadLogLines;
+using testing_io::CloseAndReadLog;
 using testing_io::TempDir;
 
 constexpr char kUser[] = "user";
@@ -221,13 +221,6 @@ class HttpChannelTest : public ::testing::Test {
     channel_ = std::make_unique<kIOHandler_HTTP>(nullptr, dir_.u16(), u"HTTP_TEST");
   }
 
-  // Destroys the channel (draining its log) and returns the log's lines.
-  std::vector<std::string> CloseAndReadLog() {
-    const std::u16string file = channel_->GetLogFileName();
-    channel_.reset();
-    return ReadLogLines(file);
-  }
-
   TempDir dir_;
   TestServer server_;
   std::unique_ptr<kIOHandler_HTTP> channel_;
@@ -329,7 +322,7 @@ TEST_F(HttpChannelTest, PostRoundTripWithHeadersAndLog) {
   EXPECT_EQ(seen[0].authorization, "");
 
   const std::string body_utf8 = "{\"amount\":\"\xe2\x82\xac 1\"}";
-  const auto lines = CloseAndReadLog();
+  const auto lines = CloseAndReadLog(channel_);
   const std::vector<std::string> tail(lines.begin() + 6, lines.end());
   const std::vector<std::string> expected = {
       " - URL=" + ToUtf8(server_.Url("/echo")),
@@ -349,7 +342,7 @@ TEST_F(HttpChannelTest, EmptyMessageAndEmptyContentType) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].body, "");
   EXPECT_EQ(seen[0].headers.count("Content-Type"), 0u);  // not the client's form default
-  const auto lines = CloseAndReadLog();
+  const auto lines = CloseAndReadLog(channel_);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[1], " - Write [0]: []");
 }
@@ -410,7 +403,7 @@ TEST_F(HttpChannelTest, ErrorStatusIsRecordedAndLogged) {
   EXPECT_TRUE(channel_->ErrorFound());
   EXPECT_EQ(channel_->ErrorCode(), 404);
 
-  const auto lines = CloseAndReadLog();
+  const auto lines = CloseAndReadLog(channel_);
   const std::vector<std::string> failure(lines.begin() + 4, lines.begin() + 8);
   const std::vector<std::string> expected = {
       " - Write [1]:x", " - ERROR - Post Error:HTTP/1.1 404 Not Found",
@@ -436,7 +429,7 @@ TEST_F(HttpChannelTest, RefusedConnectionIsRecordedWithoutStatus) {
   EXPECT_NE(message.find("connect"), std::string::npos) << message;
   EXPECT_TRUE(message.ends_with(" Unknown")) << message;
 
-  const auto lines = CloseAndReadLog();
+  const auto lines = CloseAndReadLog(channel_);
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_TRUE(lines[2].starts_with(" - ERROR - Post Error:")) << lines[2];
   EXPECT_EQ(lines[3], " - ERROR - Post Error:-1 Unknown");

@@ -17,7 +17,7 @@
 namespace qvpa {
 namespace {
 
-using testing_io::ReadLogLines;
+using testing_io::CloseAndReadLog;
 using testing_io::TempDir;
 
 const std::string kStart = " - *************************** START ***************************";
@@ -30,13 +30,6 @@ class IOHandlerLogTest : public ::testing::Test {
     connection_.SetConnectTimeOut(1500);
     connection_.SetReadTimeOut(1000);
     channel_ = std::make_unique<kIOHandler_Com>(&connection_, dir_.u16(), u"QVPA_TEST_7");
-  }
-
-  // Destroys the channel (draining its log) and returns the log's lines.
-  std::vector<std::string> CloseAndReadLog() {
-    const std::u16string file = channel_->GetLogFileName();
-    channel_.reset();
-    return ReadLogLines(file);
   }
 
   TempDir dir_;
@@ -59,12 +52,12 @@ TEST_F(IOHandlerLogTest, StartConnectAndStopBanners) {
   const std::vector<std::string> expected = {
       kStart, kStars, " - kIOHandler_Com", " - 1.3.0", " - ConnectTimeout=1500",
       " - ReadTimeout=1000", kStop};
-  EXPECT_EQ(CloseAndReadLog(), expected);
+  EXPECT_EQ(CloseAndReadLog(channel_), expected);
 }
 
 TEST_F(IOHandlerLogTest, ConnectBannerWithEmptyVersionKeepsAnEmptyLine) {
   channel_->Connect();
-  const auto lines = CloseAndReadLog();
+  const auto lines = CloseAndReadLog(channel_);
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[3], " - ");
 }
@@ -92,7 +85,7 @@ TEST_F(IOHandlerLogTest, TitledLinesWithAndWithoutHex) {
   channel_->SetHexLog(true);
   channel_->Debug(tQV_MessageType::let_error, u"plain AB");
 
-  const auto lines = CloseAndReadLog();
+  const auto lines = CloseAndReadLog(channel_);
   ASSERT_EQ(lines.size(), std::size(cases) + 3);
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(lines[i + 1], cases[i].line) << i;
   EXPECT_EQ(lines[std::size(cases) + 1], " - ERROR - plain AB");
@@ -127,7 +120,7 @@ TEST_F(IOHandlerLogTest, TemporaryReadTimeoutSavesOneValue) {
       " - Reset Timeout to 3000 ms",
       " - Reset Timeout to 3000 ms",
       kStop};
-  EXPECT_EQ(CloseAndReadLog(), expected);
+  EXPECT_EQ(CloseAndReadLog(channel_), expected);
 }
 
 TEST(IOHandlerTest, WithoutFileNameThereIsNoLogButEverythingWorks) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -65,6 +66,14 @@ inline std::vector<std::string> ReadLogLines(const std::u16string& file) {
     start = end + 2;
   }
   return lines;
+}
+
+// Destroys the channel (its writer drains the queue first) and returns its log's lines.
+template <class Channel>
+std::vector<std::string> CloseAndReadLog(std::unique_ptr<Channel>& aChannel) {
+  const std::u16string file = aChannel->GetLogFileName();
+  aChannel.reset();
+  return ReadLogLines(file);
 }
 
 }  // namespace qvpa::testing_io

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 #include "io/test_support.h"
 
@@ -289,18 +290,8 @@ TEST(HttpChannelSetupTest, StreamOperationsAreNotOffered) {
   const uint8_t stop[] = {0x0a};
   EXPECT_EQ(channel.ReadUpTo(stop), u"");
   EXPECT_FALSE(channel.Connected());
-  try {
-    channel.ReadAll();
-    ADD_FAILURE() << "ReadAll returned";
-  } catch (const EQVError& e) {
-    EXPECT_EQ(e.Message(), u"ReadAll Unsupported");
-  }
-  try {
-    channel.InputBufferContainsData();
-    ADD_FAILURE() << "InputBufferContainsData returned";
-  } catch (const EQVError& e) {
-    EXPECT_EQ(e.Message(), u"InputBufferContainsData Unsupported");
-  }
+  EXPECT_EQ(ErrorOf([&] { channel.ReadAll(); }), u"ReadAll Unsupported");
+  EXPECT_EQ(ErrorOf([&] { channel.InputBufferContainsData(); }), u"InputBufferContainsData Unsupported");
 }
 
 TEST_F(HttpChannelTest, PostRoundTripWithHeadersAndLog) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 #include "io/io_handler_com.h"
 #include "io/test_support.h"
@@ -203,18 +204,8 @@ TEST(IOHandlerComTest, HasNoTransport) {
   EXPECT_EQ(channel.DecodeError(5), u"");
   channel.ClearBuffers();
   channel.SetParameter(u"Name", u"Value");
-  try {
-    channel.ReadAll();
-    ADD_FAILURE() << "ReadAll returned";
-  } catch (const EQVError& e) {
-    EXPECT_EQ(e.Message(), u"ReadAll Unsupported");
-  }
-  try {
-    channel.InputBufferContainsData();
-    ADD_FAILURE() << "InputBufferContainsData returned";
-  } catch (const EQVError& e) {
-    EXPECT_EQ(e.Message(), u"InputBufferContainsData Unsupported");
-  }
+  EXPECT_EQ(ErrorOf([&] { channel.ReadAll(); }), u"ReadAll Unsupported");
+  EXPECT_EQ(ErrorOf([&] { channel.InputBufferContainsData(); }), u"InputBufferContainsData Unsupported");
   EXPECT_FALSE(channel.ErrorFound());
 }
 

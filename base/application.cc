@@ -1,8 +1,10 @@
 #include "base/application.h"
 
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <thread>
 
 #include "base/error.h"
 #include "base/format_settings.h"
@@ -17,6 +19,12 @@ namespace {
 std::atomic<tQV_Application*> g_application{nullptr};
 
 constexpr char16_t kUnbalancedStack[] = u"Unbalanced stack or queue operation";
+
+// The notification-icon record: the full size of the platform's wide-character record,
+// the first user message number + 100, and the flags "callback message" and "icon".
+constexpr uint32_t kNotifyIconDataSize = 956;
+constexpr uint32_t kNotifyIconMessage = 1024 + 100;
+constexpr uint32_t kNotifyIconFlags = 3;
 
 [[noreturn]] void FormatError(std::u16string_view aFormat) {
   throw EQVError(u"Format '" + std::u16string(aFormat) + u"' invalid or incompatible with argument");
@@ -152,7 +160,11 @@ std::u16string FormatText(std::u16string_view aFormat, const std::vector<FormatA
 
 tQV_Application::tQV_Application() : tQV_Application(platform::CommandLineParameters()) {}
 
-tQV_Application::tQV_Application(const std::vector<std::u16string>& aCommandLine) {
+tQV_Application::tQV_Application(const std::vector<std::u16string>& aCommandLine,
+                                 std::unique_ptr<Windowing> aWindowing)
+    : windowing_(aWindowing ? std::move(aWindowing) : CreatePlatformWindowing()) {
+  fWait = std::make_unique<tQV_Wait>(windowing_->CreateWaitSurface(),
+                                     [this] { return fLanguage; });
   fSetup = std::make_unique<tQV_Setup>();
   fTerminateOnExceptionIfBatch = true;
   fLogger = std::make_unique<tQV_LogWriter>(GetApplicationName(),
@@ -162,11 +174,14 @@ tQV_Application::tQV_Application(const std::vector<std::u16string>& aCommandLine
   fIsTest = !GetCommandLineSwitch(u"/TEST", true, aCommandLine).empty();
   fInfo = std::make_unique<tQV_ApplicationInfo>();
   fInfo->Load();
+  LoadMessages(u"MESSAGES");
 }
 
 tQV_Application::~tQV_Application() {
+  DeleteNotifyIcon();
   fSetup.reset();
   fLogger.reset();  // writes out the queue and joins the log thread
+  fWait.reset();
   fMessages.clear();
   fInfo.reset();
   fTimers.clear();
@@ -196,7 +211,15 @@ void tQV_Application::ChangeLogFilename(const std::u16string& aNewFileName) {
   fLogger->SetFileName(aNewFileName);
 }
 
-void tQV_Application::LoadMessages(std::u16string_view aContent) {
+void tQV_Application::LoadMessages(std::u16string_view aResourceName) {
+  const std::optional<std::string> data = windowing_->FindResource(aResourceName);
+  if (!data) return;
+  std::string_view bytes = *data;
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  AddMessages(FromUtf8(bytes));
+}
+
+void tQV_Application::AddMessages(std::u16string_view aContent) {
   size_t start = 0;
   while (start < aContent.size()) {
     size_t end = aContent.find(u'\n', start);
@@ -234,6 +257,72 @@ int32_t tQV_Application::GetTimerValue() const {
 
 void tQV_Application::HandleException(const std::u16string& aMessage) {
   if (!aMessage.empty()) DisplayMessage(tQV_MessageType::let_error, aMessage);
+  if (fIsBatch && fTerminateOnExceptionIfBatch) TerminateApplication();
+}
+
+void tQV_Application::CreateNotifyIcon(uintptr_t aForm) {
+  fIconData = NotifyIconData{};
+  fIconData.cbSize = kNotifyIconDataSize;
+  fIconData.hWnd = aForm;
+  fIconData.uCallbackMessage = kNotifyIconMessage;
+  fIconData.uID = 1;
+  fIconData.hIcon = windowing_->ApplicationIcon();
+  fIconData.uFlags = kNotifyIconFlags;
+  windowing_->NotifyIcon(NotifyIconOperation::kAdd, fIconData);  // a refusal is not reported
+  fNotifyIcon = true;
+}
+
+void tQV_Application::DeleteNotifyIcon() {
+  if (!fNotifyIcon) return;
+  fIconData.uFlags = 0;
+  windowing_->NotifyIcon(NotifyIconOperation::kDelete, fIconData);
+  fNotifyIcon = false;
+}
+
+void tQV_Application::SetSingleInstance(bool aValue) {
+  if (aValue == fSingleInstance) return;
+  fSingleInstance = aValue;
+  if (!aValue) {
+    fSingleInstanceMutexHandle.reset();
+    return;
+  }
+  InstanceLockResult guard = windowing_->AcquireSingleInstance(GetApplicationName());
+  if (guard.held_elsewhere) {
+    DisplayMessage(tQV_MessageType::let_error, u"Impossible to enter single instance mode.");
+    TerminateApplication();
+  } else if (!guard.lock) {
+    // The guard cannot be asked for at all: say so and go on without it.
+    Log(tQV_MessageType::let_error, u"Single instance guard unavailable: " + guard.error);
+  }
+  fSingleInstanceMutexHandle = std::move(guard.lock);
+}
+
+void tQV_Application::Terminate() {
+  windowing_->ProcessMessages();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  TerminateApplication();
+}
+
+void tQV_Application::TerminateApplication() {
+  if (!windowing_->Terminate()) {
+    Log(tQV_MessageType::let_info, u"End of program requested; no exit hook is set.");
+  }
+}
+
+void tQV_Application::ShowMessageDialog(tQV_MessageType aEntryType,
+                                        const std::u16string& aMessage) {
+  if (fIsBatch) {
+    Log(tQV_MessageType::let_error, aMessage);
+  } else if (!windowing_->ShowMessageBox(aEntryType, aMessage)) {
+    Log(aEntryType, aMessage);
+  }
+}
+
+void tQV_Application::DisplayMessage(tQV_MessageType aEntryType, const std::u16string& aMessage) {
+  const bool was_shown = fWait->Started();
+  if (was_shown) fWait->Stop();
+  ShowMessageDialog(aEntryType, aMessage);
+  if (was_shown) fWait->Start(u"");
 }
 
 tQV_Application* QVApplication() { return g_application.load(); }
@@ -242,8 +331,9 @@ tQV_ApplicationScope::tQV_ApplicationScope()
     : application_(std::make_unique<tQV_Application>()),
       previous_(g_application.exchange(application_.get())) {}
 
-tQV_ApplicationScope::tQV_ApplicationScope(const std::vector<std::u16string>& aCommandLine)
-    : application_(std::make_unique<tQV_Application>(aCommandLine)),
+tQV_ApplicationScope::tQV_ApplicationScope(const std::vector<std::u16string>& aCommandLine,
+                                           std::unique_ptr<Windowing> aWindowing)
+    : application_(std::make_unique<tQV_Application>(aCommandLine, std::move(aWindowing))),
       previous_(g_application.exchange(application_.get())) {}
 
 tQV_ApplicationScope::~tQV_ApplicationScope() {
@@ -252,13 +342,11 @@ tQV_ApplicationScope::~tQV_ApplicationScope() {
 }
 
 void ShowMessageDialog(tQV_MessageType aEntryType, const std::u16string& aMessage) {
-  tQV_Application* app = QVApplication();
-  if (app == nullptr) return;
-  app->Log(app->IsBatch() ? tQV_MessageType::let_error : aEntryType, aMessage);
+  if (tQV_Application* app = QVApplication()) app->ShowMessageDialog(aEntryType, aMessage);
 }
 
 void DisplayMessage(tQV_MessageType aEntryType, const std::u16string& aMessage) {
-  ShowMessageDialog(aEntryType, aMessage);
+  if (tQV_Application* app = QVApplication()) app->DisplayMessage(aEntryType, aMessage);
 }
 
 }  // namespace qvpa

@@ -1,7 +1,8 @@
 // tQV_Application: the process-wide runtime object: the program's own log (LogFiles
 // below LogRootPath(), named after the executable), the command-line switches /BATCH,
-// /DEBUG and /TEST, the version information, a setup store, a message dictionary and
-// nested timers. tQV_ApplicationScope creates it and publishes it as QVApplication();
+// /DEBUG and /TEST, the version information, a setup store, a message dictionary, nested
+// timers, and through its windowing layer the wait window, message boxes, the
+// notification-area icon and the single-instance guard. tQV_ApplicationScope creates it and publishes it as QVApplication();
 // destroying the scope writes out the log and joins its thread. Log() may be called from
 // any thread; the other operations belong to the thread that owns the scope.
 #ifndef QVPA_BASE_APPLICATION_H_
@@ -20,6 +21,8 @@
 #include "base/log_writer.h"
 #include "base/message_type.h"
 #include "base/setup.h"
+#include "base/wait.h"
+#include "base/windowing.h"
 
 namespace qvpa {
 
@@ -37,13 +40,17 @@ class tQV_Application {
   // Reads the process's command line. Throws what creation fails with (an invalid release
   // date in the version information, an unusable log directory name).
   tQV_Application();
-  // The same with a given command line (program at index 0).
-  explicit tQV_Application(const std::vector<std::u16string>& aCommandLine);
+  // The same with a given command line (program at index 0) and windowing layer (the
+  // platform's when null).
+  explicit tQV_Application(const std::vector<std::u16string>& aCommandLine,
+                           std::unique_ptr<Windowing> aWindowing = nullptr);
   ~tQV_Application();
   tQV_Application(const tQV_Application&) = delete;
   tQV_Application& operator=(const tQV_Application&) = delete;
 
   tQV_Setup& Setup() { return *fSetup; }
+  tQV_Wait& Wait() { return *fWait; }
+  Windowing& WindowingServices() { return *windowing_; }
   const tQV_ApplicationInfo& Info() const { return *fInfo; }
   bool IsBatch() const { return fIsBatch; }
   bool IsDebug() const { return fIsDebug; }
@@ -68,8 +75,11 @@ class tQV_Application {
   void ChangeLogFilename(const std::u16string& aNewFileName);
 
   // Adds "key:value" lines to the message dictionary; the first line for a key wins and
-  // a value ends at its first ":". This driver carries no message resource.
-  void LoadMessages(std::u16string_view aContent);
+  // a value ends at its first ":".
+  void AddMessages(std::u16string_view aContent);
+  // AddMessages with the module's raw-data resource aResourceName (UTF-8, with or without
+  // a byte-order mark) when the module holds one. This driver carries none.
+  void LoadMessages(std::u16string_view aResourceName);
   // The text of Language + "." + id, else id + "." + DefaultLanguage, else the id itself,
   // formatted with aValues (FormatText).
   std::u16string GetMessage(const std::u16string& aMessageId,
@@ -83,11 +93,45 @@ class tQV_Application {
   int32_t GetTimerValue() const;
   int32_t GetTimerCount() const { return static_cast<int32_t>(fTimers.size()); }
 
-  // Reports an unhandled failure's message (when not empty) through DisplayMessage.
+  // The handler of unhandled failures: reports the message (when not empty) through
+  // DisplayMessage, then in batch mode with TerminateOnExceptionIfBatch ends the program.
   void HandleException(const std::u16string& aMessage);
 
+  // The notification-area icon of window aForm, reporting mouse events to it with
+  // message 1124. DeleteNotifyIcon removes it when shown.
+  void CreateNotifyIcon(uintptr_t aForm);
+  void DeleteNotifyIcon();
+  const NotifyIconData& IconData() const { return fIconData; }
+  void SetIconData(const NotifyIconData& aValue) { fIconData = aValue; }
+  bool NotifyIcon() const { return fNotifyIcon; }
+  void SetNotifyIcon(bool aValue) { fNotifyIcon = aValue; }
+
+  // Setting true takes the guard named after the executable; when another process holds
+  // it, "Impossible to enter single instance mode." goes through DisplayMessage and the
+  // program is told to end. Setting false releases it; setting the current value does
+  // nothing. A guard still held is released with this object.
+  bool SingleInstance() const { return fSingleInstance; }
+  void SetSingleInstance(bool aValue);
+
+  // Handles pending window messages, waits 500 ms, then tells the program to end (the
+  // windowing layer's exit hook; without one the request is only logged).
+  void Terminate();
+
+  // A message for the user: in batch mode (or when nobody can see a box) it goes to the
+  // log, in batch mode as an error. DisplayMessage hides a shown wait window around it and
+  // shows it again with the standard caption.
+  void ShowMessageDialog(tQV_MessageType aEntryType, const std::u16string& aMessage);
+  void DisplayMessage(tQV_MessageType aEntryType, const std::u16string& aMessage);
+
  private:
+  // Tells the program to end through the windowing layer; logs when nothing ends it.
+  void TerminateApplication();
+
+  std::unique_ptr<Windowing> windowing_;  // outlives everything that draws through it
   std::unique_ptr<tQV_Setup> fSetup;
+  std::unique_ptr<tQV_Wait> fWait;
+  NotifyIconData fIconData;
+  bool fNotifyIcon = false;
   bool fHideOnMinimize = false;
   std::unique_ptr<tQV_LogWriter> fLogger;
   mutable std::mutex last_error_mutex_;
@@ -95,6 +139,8 @@ class tQV_Application {
   bool fIsBatch = false;
   bool fIsDebug = false;
   bool fIsTest = false;
+  bool fSingleInstance = false;
+  std::unique_ptr<InstanceLock> fSingleInstanceMutexHandle;
   bool fTerminateOnExceptionIfBatch = true;
   std::u16string fDefaultLanguage;
   std::u16string fLanguage;
@@ -111,7 +157,8 @@ tQV_Application* QVApplication();
 class tQV_ApplicationScope {
  public:
   tQV_ApplicationScope();
-  explicit tQV_ApplicationScope(const std::vector<std::u16string>& aCommandLine);
+  explicit tQV_ApplicationScope(const std::vector<std::u16string>& aCommandLine,
+                                std::unique_ptr<Windowing> aWindowing = nullptr);
   ~tQV_ApplicationScope();
   tQV_ApplicationScope(const tQV_ApplicationScope&) = delete;
   tQV_ApplicationScope& operator=(const tQV_ApplicationScope&) = delete;
@@ -122,9 +169,7 @@ class tQV_ApplicationScope {
   tQV_Application* previous_ = nullptr;
 };
 
-// Shows a message to the user. Without a windowing layer (and always in batch mode) the
-// message goes to the program's log: in batch mode as an error, otherwise with its type.
-// Does nothing when no application object exists.
+// The operations of QVApplication(); nothing happens when no application object exists.
 void ShowMessageDialog(tQV_MessageType aEntryType, const std::u16string& aMessage);
 void DisplayMessage(tQV_MessageType aEntryType, const std::u16string& aMessage);
 

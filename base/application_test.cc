@@ -112,7 +112,7 @@ TEST_F(ApplicationTest, LogDirectoryChanges) {
 TEST_F(ApplicationTest, MessagesFallBackFromLanguageToDefaultToIdentifier) {
   tQV_Application app(std::vector<std::u16string>{u"host"});
   EXPECT_EQ(app.GetMessage(u"E01", {int64_t{5}}), u"E01");
-  app.LoadMessages(
+  app.AddMessages(
       u"it.E01:Valore %d\r\nE01.en:Value %d\nen.E01:Lang %d\nit.E01:second wins not\n"
       u"it.E02:a:b\n");
   app.SetLanguage(u"it");

@@ -29,7 +29,8 @@ InstanceLockResult AcquireInstanceLock(std::u16string_view aName) {
   const std::u16string name(aName);
   const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str()));
   if (mutex == nullptr) {
-    result.error = u"CreateMutexW " + name + u" failed with error " + IntToStr(::GetLastError());
+    const DWORD error = ::GetLastError();
+    result.error = u"CreateMutexW " + name + u" failed with error " + IntToStr(error);
     return result;
   }
   const DWORD wait = ::WaitForSingleObject(mutex, 0);
@@ -40,7 +41,8 @@ InstanceLockResult AcquireInstanceLock(std::u16string_view aName) {
   if (wait == WAIT_TIMEOUT) {
     result.held_elsewhere = true;
   } else {
-    result.error = u"WaitForSingleObject " + name + u" failed with error " + IntToStr(::GetLastError());
+    const DWORD error = ::GetLastError();
+    result.error = u"WaitForSingleObject " + name + u" failed with error " + IntToStr(error);
   }
   ::CloseHandle(mutex);
   return result;

@@ -2,9 +2,10 @@
 // below LogRootPath(), named after the executable), the command-line switches /BATCH,
 // /DEBUG and /TEST, the version information, a setup store, a message dictionary, nested
 // timers, and through its windowing layer the wait window, message boxes, the
-// notification-area icon and the single-instance guard. tQV_ApplicationScope creates it and publishes it as QVApplication();
-// destroying the scope writes out the log and joins its thread. Log() may be called from
-// any thread; the other operations belong to the thread that owns the scope.
+// notification-area icon and the single-instance guard. tQV_ApplicationScope creates it
+// and publishes it as QVApplication(); destroying the scope writes out the log and joins
+// its thread. Log() may be called from any thread; the other operations belong to the
+// thread that owns the scope.
 #ifndef QVPA_BASE_APPLICATION_H_
 #define QVPA_BASE_APPLICATION_H_
 

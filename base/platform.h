@@ -27,6 +27,13 @@ std::vector<std::u16string> CommandLineParameters();
 // Value of an environment variable; empty when it is not set.
 std::optional<std::u16string> EnvironmentVariable(std::u16string_view name);
 
+// The machine's network name; empty when it cannot be read.
+std::u16string HostName();
+// The operating system's name ("Linux", "Windows") and its version text ("6.1.0-13-amd64",
+// "10.0.19045"); empty when they cannot be read.
+std::u16string OsName();
+std::u16string OsVersion();
+
 // Creates the directory and every missing parent; true when it exists afterwards.
 bool CreateDirectories(std::u16string_view path);
 bool FileExists(std::u16string_view path);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <stdio.h>
@@ -130,6 +131,22 @@ bool AppendToFileExclusive(std::u16string_view path, std::string_view bytes) {
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
   if (!WriteAll(fd.get(), bytes)) return false;
   return fd.Close();  // closing also releases the lock
+}
+
+std::u16string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof(name) - 1) != 0) return {};
+  return FromUtf8(name);
+}
+
+std::u16string OsName() {
+  utsname info{};
+  return uname(&info) == 0 ? FromUtf8(info.sysname) : std::u16string();
+}
+
+std::u16string OsVersion() {
+  utsname info{};
+  return uname(&info) == 0 ? FromUtf8(info.release) : std::u16string();
 }
 
 }  // namespace qvpa::platform

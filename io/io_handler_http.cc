@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "io/header_text.h"
 #include "io/http_client.h"
 
 namespace qvpa {
@@ -26,18 +27,6 @@ std::u16string DecodeBody(const std::string& aBody, const std::string& aContentT
     }
   }
   return FromUtf8(aBody);
-}
-
-// Header names and values must not break the request's header block.
-void CheckHeaderText(const std::u16string& aName, const std::u16string& aValue) {
-  const bool bad_name = aName.find_first_of(u"\r\n:") != std::u16string::npos ||
-                        aName.find(u'\0') != std::u16string::npos;
-  const bool bad_value = aValue.find_first_of(u"\r\n") != std::u16string::npos ||
-                         aValue.find(u'\0') != std::u16string::npos;
-  if (bad_name || bad_value) {
-    throw EQVError(u"HTTP header " + ReplaceAll(ReplaceAll(aName, u"\r", u""), u"\n", u"") +
-                   u" is not valid: names and values cannot hold line breaks");
-  }
 }
 
 std::u16string HeaderName(const std::u16string& aLine) {
@@ -141,7 +130,7 @@ bool kIOHandler_HTTP::InputBufferContainsData() {
 }
 
 void kIOHandler_HTTP::SetParameter(const std::u16string& aName, const std::u16string& aValue) {
-  CheckHeaderText(aName, aValue);
+  CheckHeader(aName, aValue);
   for (auto it = fCustomHeaders.begin(); it != fCustomHeaders.end(); ++it) {
     if (!SameText(HeaderName(*it), aName)) continue;
     if (aValue.empty()) {

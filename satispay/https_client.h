@@ -1,7 +1,8 @@
 // One HTTPS exchange with the payment service: method, absolute URL, ordered headers and
 // body out; status, reason phrase and body back. A client serves one request and is then
 // released; nothing is shared between requests. Transport failures (no connection,
-// time-out, TLS failure, oversized answer) throw EQVError carrying the transport's message.
+// time-out, TLS failure, oversized answer) throw EHttpsFailure carrying the transport's
+// message and what kind of failure it was.
 #ifndef QVPA_SATISPAY_HTTPS_CLIENT_H_
 #define QVPA_SATISPAY_HTTPS_CLIENT_H_
 
@@ -13,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/error.h"
+
 namespace qvpa {
 
 struct HttpsRequest {
@@ -22,8 +25,8 @@ struct HttpsRequest {
   std::string body;             // UTF-8 bytes
   std::string content_type;     // for the body when no "Content-Type" header is given
   std::string user_agent;
-  std::chrono::milliseconds connect_timeout{10000};   // connection and TLS handshake
-  std::chrono::milliseconds response_timeout{30000};  // the rest of the exchange
+  std::chrono::milliseconds connect_timeout{10000};  // connection and TLS handshake
+  std::chrono::milliseconds total_timeout{30000};    // the whole exchange, connecting included
   // PEM bundle of certificate authorities trusted in addition to the system's store;
   // empty: the system's store alone. Peer and host verification are always on.
   std::string extra_ca_file;
@@ -36,6 +39,25 @@ struct HttpsResponse {
   std::string body;         // bytes as received
 };
 
+// What became of a request that got no complete answer.
+enum class HttpsFailureKind {
+  kRefused,   // refused before anything was sent (unsafe header text, bad URL, setup)
+  kConnect,   // no connection or TLS session came about; the request was not sent
+  kTimeout,   // a limit ran out; the service may or may not have acted on the request
+  kDropped,   // the connection broke after the request went out, before any answer
+  kOther,     // anything else (a broken or oversized answer, ...)
+};
+
+class EHttpsFailure : public EQVError {
+ public:
+  EHttpsFailure(HttpsFailureKind aKind, std::u16string aMessage)
+      : EQVError(std::move(aMessage)), kind_(aKind) {}
+  HttpsFailureKind Kind() const { return kind_; }
+
+ private:
+  HttpsFailureKind kind_;
+};
+
 class HttpsClient {
  public:
   HttpsClient() = default;
@@ -43,9 +65,15 @@ class HttpsClient {
   HttpsClient& operator=(const HttpsClient&) = delete;
   virtual ~HttpsClient() = default;
 
-  // Sends the request and waits for the whole answer; throws EQVError on transport failure.
-  // Any status the server sends (also 4xx, 5xx) is an answer, not a failure.
-  virtual HttpsResponse Execute(const HttpsRequest& request) = 0;
+  // Checks the request, then sends it and waits for the whole answer. Every header name
+  // and value (User-Agent and content type included) must pass CheckHeader, else
+  // EHttpsFailure kRefused is thrown before a byte is sent. Transport failures throw
+  // EHttpsFailure. Any status the server sends (also 4xx, 5xx) is an answer.
+  HttpsResponse Execute(const HttpsRequest& request);
+
+ protected:
+  // The platform's transfer of a request that passed the checks.
+  virtual HttpsResponse Send(const HttpsRequest& request) = 0;
 };
 
 // A new client of the platform's HTTPS implementation.

@@ -1,6 +1,7 @@
 // HttpsClient over libcurl (OpenSSL back end): one easy handle per client, released with it.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -67,12 +68,39 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// The failure kinds of libcurl's codes: which ones leave the request unsent, which ones
+// broke off after it went out.
+HttpsFailureKind KindOf(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+      return HttpsFailureKind::kConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpsFailureKind::kTimeout;
+    case CURLE_GOT_NOTHING:  // closed without a byte of answer
+    case CURLE_SEND_ERROR:   // reset while the request went out
+    case CURLE_RECV_ERROR:   // reset while waiting for the answer
+      return HttpsFailureKind::kDropped;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      return HttpsFailureKind::kRefused;
+    default:
+      return HttpsFailureKind::kOther;
+  }
+}
+
 class CurlHttpsClient final : public HttpsClient {
- public:
-  HttpsResponse Execute(const HttpsRequest& request) override;
+ protected:
+  HttpsResponse Send(const HttpsRequest& request) override;
 };
 
-HttpsResponse CurlHttpsClient::Execute(const HttpsRequest& request) {
+HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
   InitCurlOnce();
   EasyHandle easy(curl_easy_init());
   if (!easy) throw EQVError(u"HTTPS client cannot be created");
@@ -90,11 +118,11 @@ HttpsResponse CurlHttpsClient::Execute(const HttpsRequest& request) {
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-  // The connect limit covers TCP and TLS set-up; the whole exchange may take both limits.
-  const auto connect_ms = static_cast<long>(request.connect_timeout.count());
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connect_ms);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
-                   connect_ms + static_cast<long>(request.response_timeout.count()));
+  // The connect limit covers TCP and TLS set-up; the total limit the whole exchange.
+  const auto total_ms = static_cast<long>(request.total_timeout.count());
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                   std::min(static_cast<long>(request.connect_timeout.count()), total_ms));
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, total_ms);
   if (!request.user_agent.empty()) curl_easy_setopt(h, CURLOPT_USERAGENT, request.user_agent.c_str());
 
   // The extra bundle is loaded beside the default CA file (OpenSSL loads both into
@@ -147,12 +175,17 @@ HttpsResponse CurlHttpsClient::Execute(const HttpsRequest& request) {
 
   const CURLcode code = curl_easy_perform(h);
   if (transfer.too_large) {
-    throw EQVError(u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) +
+    throw EHttpsFailure(HttpsFailureKind::kOther, u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) +
                    u" bytes");
   }
   if (code != CURLE_OK) {
     std::string message = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
-    throw EQVError(FromUtf8(message));
+    // A status line already read means an answer began: the request was not dropped unheard.
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    const HttpsFailureKind kind = KindOf(code);
+    throw EHttpsFailure(kind == HttpsFailureKind::kDropped && status != 0 ? HttpsFailureKind::kOther : kind,
+                        FromUtf8(message));
   }
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

@@ -1,6 +1,7 @@
 #include "satispay/json_utils.h"
 
 #include <cstdint>
+#include <vector>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -10,41 +11,71 @@ namespace {
 
 using nlohmann::json;
 
-// First pass over a JSON text: checks the syntax and that nesting stays within bounds,
-// so the document parser never sees a text that would exhaust the stack of later walks.
-class DepthLimit final : public nlohmann::json_sax<json> {
+// Builds the document in one pass over the text, keeping what the plain parser loses:
+// a number that is not a whole number within 64 bits ("12.50", "1e3", a 30-digit id) is
+// stored as a string holding its text exactly as written, so no digit goes through
+// binary floating point. Nesting deeper than kMaxDepth ends the parse, so no later walk
+// over the document can exhaust the stack.
+class LexemeDocument final : public nlohmann::json_sax<json> {
  public:
-  bool null() override { return true; }
-  bool boolean(bool) override { return true; }
-  bool number_integer(number_integer_t) override { return true; }
-  bool number_unsigned(number_unsigned_t) override { return true; }
-  bool number_float(number_float_t, const string_t&) override { return true; }
-  bool string(string_t&) override { return true; }
-  bool binary(binary_t&) override { return true; }
-  bool start_object(std::size_t) override { return Enter(); }
-  bool key(string_t&) override { return true; }
+  bool null() override { return Put(json(nullptr)) != nullptr; }
+  bool boolean(bool value) override { return Put(json(value)) != nullptr; }
+  bool number_integer(number_integer_t value) override { return Put(json(value)) != nullptr; }
+  bool number_unsigned(number_unsigned_t value) override { return Put(json(value)) != nullptr; }
+  bool number_float(number_float_t, const string_t& lexeme) override {
+    return Put(json(lexeme)) != nullptr;
+  }
+  bool string(string_t& value) override { return Put(json(std::move(value))) != nullptr; }
+  bool binary(binary_t&) override { return false; }  // JSON text has none
+  bool start_object(std::size_t) override { return Enter(json::object()); }
+  bool key(string_t& name) override {
+    member_ = &(*open_.back())[name];
+    return true;
+  }
   bool end_object() override { return Leave(); }
-  bool start_array(std::size_t) override { return Enter(); }
+  bool start_array(std::size_t) override { return Enter(json::array()); }
   bool end_array() override { return Leave(); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
     error_ = e.what();
     return false;
   }
 
+  json& root() { return root_; }
   bool too_deep() const { return too_deep_; }
   const std::string& error() const { return error_; }
 
  private:
-  bool Enter() {
-    if (++depth_ > kJSONUtils::kMaxDepth) too_deep_ = true;
-    return !too_deep_;
+  // Places a value where the text has it: the root, the next array element or the
+  // member whose key came last. Returns where it went.
+  json* Put(json value) {
+    if (open_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    json& parent = *open_.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(value));
+      return &parent.back();
+    }
+    *member_ = std::move(value);
+    return member_;
+  }
+  bool Enter(json container) {
+    if (open_.size() >= kJSONUtils::kMaxDepth) {
+      too_deep_ = true;
+      return false;
+    }
+    open_.push_back(Put(std::move(container)));
+    return true;
   }
   bool Leave() {
-    --depth_;
+    open_.pop_back();
     return true;
   }
 
-  std::size_t depth_ = 0;
+  json root_;
+  std::vector<json*> open_;  // the containers still open, innermost last
+  json* member_ = nullptr;   // the member named by the last key
   bool too_deep_ = false;
   std::string error_;
 };
@@ -55,17 +86,13 @@ std::optional<json> ParseBounded(std::string_view text, std::string& reason) {
     reason = "text too long";
     return std::nullopt;
   }
-  DepthLimit check;
-  if (!json::sax_parse(text, &check)) {
-    reason = check.too_deep() ? "nested too deeply" : check.error();
+  LexemeDocument document;
+  if (!json::sax_parse(text, &document)) {
+    reason = document.too_deep() ? "nested too deeply" : document.error();
+    if (reason.empty()) reason = "malformed text";
     return std::nullopt;
   }
-  json value = json::parse(text, nullptr, false);
-  if (value.is_discarded()) {
-    reason = "malformed text";
-    return std::nullopt;
-  }
-  return value;
+  return std::move(document.root());
 }
 
 // The value at a path of member names joined by "." and [index] elements; null when
@@ -113,14 +140,24 @@ std::optional<std::string> NumberText(const json& value) {
   }
 }
 
-// Divides by 100, rounding to four decimals with halves to the even neighbour.
-Currency HundredthsToUnits(Currency amount) {
-  const int64_t raw = amount.Raw();
-  int64_t quotient = raw / 100;
-  const int64_t remainder = raw % 100;
-  const int64_t twice = 2 * (remainder < 0 ? -remainder : remainder);
-  if (twice > 100 || (twice == 100 && quotient % 2 != 0)) quotient += raw < 0 ? -1 : 1;
-  return Currency::FromRaw(quotient);
+// A decimal text of hundredths as currency units: the decimal point moves two places
+// by the exponent, so the text is rounded once, to four decimals with halves to even.
+std::optional<Currency> UnitsOfHundredths(std::u16string_view text) {
+  while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+  const std::size_t e = text.find_first_of(u"eE");
+  if (e == std::u16string_view::npos) return Currency::Parse(std::u16string(text) + u"e-2");
+  std::u16string_view digits = text.substr(e + 1);
+  const bool negative = !digits.empty() && digits.front() == u'-';
+  if (!digits.empty() && (digits.front() == u'-' || digits.front() == u'+')) digits.remove_prefix(1);
+  if (digits.empty() || digits.size() > 6) return std::nullopt;
+  int64_t exponent = 0;
+  for (const char16_t c : digits) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    exponent = exponent * 10 + (c - u'0');
+  }
+  if (negative) exponent = -exponent;
+  return Currency::Parse(std::u16string(text.substr(0, e)) + u"e" + IntToStr(exponent - 2));
 }
 
 int DatePart(std::u16string_view text, std::size_t pos, std::size_t width) {
@@ -183,11 +220,11 @@ Currency kJSONUtils::GetCurrency(const json* aJO, std::u16string_view aPath) {
   if (value == nullptr) return Currency();
   std::optional<Currency> amount;
   if (value->is_string()) {
-    amount = Currency::Parse(FromUtf8(value->get_ref<const std::string&>()));
+    amount = UnitsOfHundredths(FromUtf8(value->get_ref<const std::string&>()));
   } else if (std::optional<std::string> number = NumberText(*value)) {
-    amount = Currency::Parse(FromAscii(*number));
+    amount = UnitsOfHundredths(FromAscii(*number));
   }
-  return amount ? HundredthsToUnits(*amount) : Currency();
+  return amount.value_or(Currency());
 }
 
 TDateTime kJSONUtils::GetDateFromString(std::u16string_view ADateStr) {

@@ -7,8 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/application.h"
 #include "base/error.h"
 #include "base/format_settings.h"
+#include "base/platform.h"
 #include "base/text.h"
 #include "base/text_helpers.h"
 #include "io/io_handler_http.h"
@@ -31,6 +33,7 @@ constexpr int32_t kPost = static_cast<int32_t>(SatispayMethod::Post);
 constexpr int32_t kPut = static_cast<int32_t>(SatispayMethod::Put);
 constexpr int32_t kGet = static_cast<int32_t>(SatispayMethod::Get);
 constexpr double kMillisecondsPerDay = 86400000.0;
+constexpr const char16_t* kWaitHeader = u"x-satispay-response-wait-time";
 
 // A path segment or query value taken from outside (the host's request, the service's
 // answers) cannot leave its place in the URL: anything but unreserved characters is
@@ -118,6 +121,43 @@ std::chrono::milliseconds ParseRequestTimeout(const std::u16string& aText) {
   return std::chrono::milliseconds(value);
 }
 
+std::chrono::seconds ParseAcceptanceWait(const std::u16string& aText) {
+  int32_t value = 0;
+  if (!TryStrToInt(aText, value) || value < 0 || value > kPayment_SATISPAY::kMaxAcceptanceWait) {
+    throw EQVError(u"Parameter AcceptanceWait must be a number of seconds from 0 to " +
+                   IntToStr(kPayment_SATISPAY::kMaxAcceptanceWait) + u": [" + aText + u"]");
+  }
+  return std::chrono::seconds(value);
+}
+
+// Who this driver is, for the service's device identification headers.
+DeviceIdentity ReadIdentity(const kPaymentHandler& aHandler) {
+  DeviceIdentity identity;
+  if (aHandler.ParameterExists(u"DeviceType")) {
+    const std::u16string type = aHandler.GetParameter(u"DeviceType");
+    if (!IsDeviceType(type)) {
+      throw EQVError(u"Parameter DeviceType must be one of " + DeviceTypeList() + u": [" + type + u"]");
+    }
+    identity.device_type = type;
+  }
+  identity.device_info = platform::HostName();
+  identity.os = platform::OsName();
+  identity.os_version = platform::OsVersion();
+  identity.app_name = kUserAgent;
+  if (const tQV_Application* app = QVApplication()) identity.app_version = app->Info().Version();
+  return identity;
+}
+
+// The seconds an x-satispay-response-wait-time header asks the service to hold its answer.
+std::chrono::seconds RequestedWait(const std::string& aName, const std::string& aValue) {
+  int32_t seconds = 0;
+  if (!SameText(FromUtf8(aName), kWaitHeader) || !TryStrToInt(FromUtf8(aValue), seconds) ||
+      seconds <= 0 || seconds > 60) {
+    return std::chrono::seconds(0);
+  }
+  return std::chrono::seconds(seconds);
+}
+
 }  // namespace
 
 kPayment_SATISPAY::kPayment_SATISPAY(kPaymentHandler& aHandler) : kPaymentDevice(aHandler) {
@@ -132,9 +172,13 @@ kPayment_SATISPAY::kPayment_SATISPAY(kPaymentHandler& aHandler) : kPaymentDevice
   if (fIOHandlerHTTP->URL().empty()) fIOHandlerHTTP->SetURL(u"https://" + fHost + fApiVersion);
   if (!fIOHandlerHTTP->URL().ends_with(u'/')) fIOHandlerHTTP->SetURL(fIOHandlerHTTP->URL() + u"/");
   if (aHandler.ParameterExists(u"RequestTimeout")) {
-    fConnectTimeout = ParseRequestTimeout(aHandler.GetParameter(u"RequestTimeout"));
-    fResponseTimeout = fConnectTimeout;
+    fTotalTimeout = ParseRequestTimeout(aHandler.GetParameter(u"RequestTimeout"));
+    fConnectTimeout = std::min(kDefaultConnectTimeout, fTotalTimeout);
   }
+  if (aHandler.ParameterExists(u"AcceptanceWait")) {
+    fAcceptanceWait = ParseAcceptanceWait(aHandler.GetParameter(u"AcceptanceWait"));
+  }
+  fIdentity = ReadIdentity(aHandler);
 }
 
 kPayment_SATISPAY::~kPayment_SATISPAY() = default;
@@ -168,7 +212,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
 
   HttpsRequest request;
   request.connect_timeout = fConnectTimeout;
-  request.response_timeout = fResponseTimeout;
+  request.total_timeout = fTotalTimeout;
   request.extra_ca_file = ExtraCaFile();
   request.user_agent = ToUtf8(kUserAgent);
   request.content_type = "application/json";
@@ -187,44 +231,68 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   path += aQuery;
   request.url = ToUtf8(url);
 
-  if (LowerCase(aResource) != u"authentication_keys") {
-    const std::u16string digest = GetDigest(fJSONRequest);
-    const std::u16string date = CurrentSignatureDate();
-    const std::u16string host = GetHost();
-    const std::u16string signature =
-        SignString(GetSigningString(host, digest, date, LowerCase(method), path));
-    request.headers = {{"Content-Type", "application/json"},
-                       {"host", ToUtf8(host)},
-                       {"date", ToUtf8(date)},
-                       {"digest", ToUtf8(digest)},
-                       {"Authorization", ToUtf8(GetAuthorization(signature))}};
-  }
+  // After the signed headers: what the service asks of every client, the creation's
+  // Idempotency-Key (not signed, so a repeat may carry a new date), the caller's lines.
+  std::vector<std::pair<std::string, std::string>> unsigned_headers = ContractHeaders(fIdentity);
+  const bool creation = method == u"POST" && LowerCase(aResource) == kPayments && aId.empty();
+  const std::u16string idempotency_key = creation ? NewIdempotencyKey() : std::u16string();
+  if (creation) unsigned_headers.emplace_back("Idempotency-Key", ToUtf8(idempotency_key));
   if (aHeaders != nullptr) {
     for (const std::u16string& line : *aHeaders) {
       const size_t equals = line.find(u'=');
-      request.headers.emplace_back(ToUtf8(line.substr(0, equals)),
-                                   equals == std::u16string::npos ? std::string()
-                                                                  : ToUtf8(line.substr(equals + 1)));
+      unsigned_headers.emplace_back(ToUtf8(line.substr(0, equals)),
+                                    equals == std::u16string::npos ? std::string()
+                                                                   : ToUtf8(line.substr(equals + 1)));
+      request.total_timeout += RequestedWait(unsigned_headers.back().first, unsigned_headers.back().second);
     }
   }
   if (aMethod != kGet) request.body = ToUtf8(fJSONRequest);
+  const bool is_signed = LowerCase(aResource) != u"authentication_keys";
 
-  Log(tQV_MessageType::let_info, u"kSATISPAY.Request", fJSONRequest);
+  Log(tQV_MessageType::let_info, u"kSATISPAY.Request",
+      creation ? fJSONRequest + u" Idempotency-Key=" + idempotency_key : fJSONRequest);
 
   int32_t status = 0;
   std::u16string status_text;
   std::string body;
-  try {
-    HttpsResponse response = NewHttpsClient()->Execute(request);
-    status = response.status;
-    status_text = FromUtf8(response.status_text);
-    body = std::move(response.body);
-  } catch (const std::exception& failure) {
-    const EQVError* own = dynamic_cast<const EQVError*>(&failure);
-    const std::u16string message = own != nullptr ? own->Message() : FromUtf8(failure.what());
-    Log(tQV_MessageType::let_error, u"kSATISPAY.ExecuteRequest", message);
-    status = 500;
-    status_text = message;
+  for (int attempt = 1;; ++attempt) {
+    request.headers.clear();
+    if (is_signed) {
+      const std::u16string digest = GetDigest(fJSONRequest);
+      const std::u16string date = CurrentSignatureDate();
+      const std::u16string host = GetHost();
+      const std::u16string signature =
+          SignString(GetSigningString(host, digest, date, LowerCase(method), path));
+      request.headers = {{"Content-Type", "application/json"},
+                         {"host", ToUtf8(host)},
+                         {"date", ToUtf8(date)},
+                         {"digest", ToUtf8(digest)},
+                         {"Authorization", ToUtf8(GetAuthorization(signature))}};
+    }
+    request.headers.insert(request.headers.end(), unsigned_headers.begin(), unsigned_headers.end());
+    try {
+      HttpsResponse response = NewHttpsClient()->Execute(request);
+      status = response.status;
+      status_text = FromUtf8(response.status_text);
+      body = std::move(response.body);
+      break;
+    } catch (const std::exception& failure) {
+      const EQVError* own = dynamic_cast<const EQVError*>(&failure);
+      const std::u16string message = own != nullptr ? own->Message() : FromUtf8(failure.what());
+      Log(tQV_MessageType::let_error, u"kSATISPAY.ExecuteRequest", message);
+      // A creation that went out and was cut off unanswered may have been stored: the same
+      // key makes the service answer with that payment instead of making a second one.
+      // After a time-out the host decides.
+      const auto* transport = dynamic_cast<const EHttpsFailure*>(&failure);
+      if (creation && attempt == 1 && transport != nullptr &&
+          transport->Kind() == HttpsFailureKind::kDropped) {
+        Log(tQV_MessageType::let_info, u"kSATISPAY.Retry", u"Idempotency-Key=" + idempotency_key);
+        continue;
+      }
+      status = 500;
+      status_text = message;
+      break;
+    }
   }
 
   if (status == 200) {
@@ -356,8 +424,7 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
         case qvPaymentPhase::Do:
           fJSONRequest.clear();
           Log(tQV_MessageType::let_info, u"kSATISPAY.PayDo", u"");
-          ok = ExecuteRequest(kPayments, kGet, nullptr, u"", aReceipt.Attributes()) &&
-               ReadPaymentResponse(aReceipt, aResult);
+          ok = ReadPaymentForDo(aReceipt.Attributes()) && ReadPaymentResponse(aReceipt, aResult);
           break;
         case qvPaymentPhase::Commit:
           ok = true;
@@ -387,6 +454,14 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
   return ok;
 }
 
+bool kPayment_SATISPAY::ReadPaymentForDo(const std::u16string& aId) {
+  if (fAcceptanceWait.count() == 0) return ExecuteRequest(kPayments, kGet, nullptr, u"", aId);
+  // The service holds the answer until the customer acts or the wait ends.
+  const std::vector<std::u16string> wait = {std::u16string(kWaitHeader) + u"=" +
+                                            IntToStr(fAcceptanceWait.count())};
+  return ExecuteRequest(kPayments, kGet, &wait, u"", aId);
+}
+
 bool kPayment_SATISPAY::Refund(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) {
   return Pay(aReceipt, aResult);
 }
@@ -414,46 +489,66 @@ bool kPayment_SATISPAY::VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& a
 bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay) {
   const TDateTime start = std::floor(aDay) - 1;
   const auto start_value = static_cast<int64_t>(std::llround(start * kMillisecondsPerDay));
-  bool more = true;
-  bool found = false;
-  std::u16string last_id;
-  // The search ends at a match, at the first payment older than the window, when the
-  // service has no more pages, on a failed request, on a page the driver cannot read or
-  // that is empty, and after kMaxVerifyPages pages whatever the service says.
-  for (int page = 0; more && page < kMaxVerifyPages; ++page) {
-    fJSONRequest.clear();
-    Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange", u"");
-    const std::u16string query =
-        page == 0 ? u"?starting_after_timestamp=" + IntToStr(start_value) + u"&limit=20"
-                  : u"?starting_after=" + EncodeUrlPart(last_id) + u"&limit=20";
-    fJSONResponse.clear();
-    if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) break;
-
-    const std::optional<json> answer = kJSONUtils::TryParse(fJSONResponse);
-    if (!answer || !answer->is_object()) break;
-    const auto has_more = answer->find("has_more");
-    if (has_more != answer->end() && has_more->is_boolean()) more = has_more->get<bool>();
-    const json* data = kJSONUtils::GetArray(&*answer, u"data");
-    if (data == nullptr || data->empty()) break;
-
-    for (const json& payment : *data) {
-      last_id = kJSONUtils::GetString(&payment, u"id");
-      const std::u16string code = kJSONUtils::GetString(&payment, u"external_code");
-      const TDateTime day = std::floor(IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date")));
-      if (!code.empty() && code == aCode) {
-        fJSONResponse = FromUtf8(payment.dump(-1, ' ', false, json::error_handler_t::replace));
-        found = true;
-        more = false;
+  // The service lists ACCEPTED payments when no status is asked for. PENDING goes first:
+  // a payment leaves it only for ACCEPTED or CANCELED, which are listed after it, so a
+  // payment that changes status while the search runs is still seen once.
+  static constexpr const char16_t* kStatusQueries[] = {u"&status=PENDING", u"", u"&status=CANCELED"};
+  int64_t searched = 0;
+  bool incomplete = false;
+  fJSONResponse.clear();
+  for (const char16_t* status_query : kStatusQueries) {
+    // Each listing ends at a match, at the first payment older than the window, when the
+    // service has no more pages, on a failed request, or when its page budget is spent.
+    bool more = true;
+    std::u16string last_id;
+    for (int page = 0; more; ++page) {
+      if (page == kVerifyPagesPerStatus) {
+        incomplete = true;
         break;
       }
-      if (day < start) {
-        more = false;
+      fJSONRequest.clear();
+      Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange", u"");
+      const std::u16string query =
+          (page == 0 ? u"?starting_after_timestamp=" + IntToStr(start_value)
+                     : u"?starting_after=" + EncodeUrlPart(last_id)) +
+          u"&limit=20" + status_query;
+      fJSONResponse.clear();
+      if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) {
+        fJSONResponse.clear();
+        return false;
+      }
+      const json answer = ParseAnswerObject(fJSONResponse);
+      const auto has_more = answer.find("has_more");
+      if (has_more != answer.end() && has_more->is_boolean()) more = has_more->get<bool>();
+      const json* data = kJSONUtils::GetArray(&answer, u"data");
+      if (data == nullptr) throw EQVError(u"Invalid JSON: the listing has no \"data\" array");
+      // More pages announced but none to continue from: the rest cannot be reached.
+      if (data->empty()) {
+        incomplete = incomplete || more;
         break;
+      }
+      for (const json& payment : *data) {
+        ++searched;
+        last_id = kJSONUtils::GetString(&payment, u"id");
+        const std::u16string code = kJSONUtils::GetString(&payment, u"external_code");
+        const TDateTime day = std::floor(IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date")));
+        if (!code.empty() && code == aCode) {
+          fJSONResponse = FromUtf8(payment.dump(-1, ' ', false, json::error_handler_t::replace));
+          return true;
+        }
+        if (day < start) {
+          more = false;
+          break;
+        }
       }
     }
   }
-  if (!found) fJSONResponse.clear();
-  return found;
+  fJSONResponse.clear();
+  if (incomplete) {
+    throw EQVError(u"Verification incomplete: " + IntToStr(searched) +
+                   u" payments searched, window not exhausted");
+  }
+  return false;
 }
 
 // ---- Daily closure and totals ----

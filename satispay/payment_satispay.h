@@ -23,22 +23,29 @@ class kIOHandler_HTTP;
 
 class kPayment_SATISPAY : public kPaymentDevice {
  public:
-  // Default limits of one request; the device parameter RequestTimeout (milliseconds,
-  // > 0) replaces both.
+  // Default limits of one request: to connect, and for the whole exchange. The device
+  // parameter RequestTimeout (milliseconds, > 0) bounds the whole exchange instead, and
+  // the connection within it.
   static constexpr std::chrono::milliseconds kDefaultConnectTimeout{10000};
-  static constexpr std::chrono::milliseconds kDefaultResponseTimeout{30000};
-  // Pages of the payment listing read by one verification at most.
-  static constexpr int kMaxVerifyPages = 50;
+  static constexpr std::chrono::milliseconds kDefaultTotalTimeout{30000};
+  // Pages of each status's payment listing that one verification reads at most.
+  static constexpr int kVerifyPagesPerStatus = 500;
+  // Longest wait the device parameter AcceptanceWait may ask of the service, in seconds.
+  static constexpr int kMaxAcceptanceWait = 25;
 
-  // Reads KeyID, Staging and RequestTimeout; throws EInvalidCast when the channel is not
-  // the HTTP channel, EQVError for an unusable RequestTimeout.
+  // Reads KeyID, Staging, RequestTimeout, DeviceType and AcceptanceWait; throws
+  // EInvalidCast when the channel is not the HTTP channel, EQVError for a parameter
+  // out of its range.
   explicit kPayment_SATISPAY(kPaymentHandler& aHandler);
   ~kPayment_SATISPAY() override;
 
   // Sends one request below the API prefix (aResource, then "/" + aId or aQuery) with
   // fJSONRequest as body; true when the service answered 200, fJSONResponse then holding
   // the body. Other answers and transport failures are logged and recorded in the
-  // channel's error state (transport failures as code 500). aHeaders: "name=value" lines.
+  // channel's error state (transport failures as code 500). aHeaders: "name=value" lines;
+  // an x-satispay-response-wait-time among them lengthens the request's time limit by
+  // that many seconds. A payment creation carries a fresh Idempotency-Key and is sent
+  // once more, with the same key, when its connection broke before any answer came.
   bool ExecuteRequest(const std::u16string& aResource, int32_t aMethod,
                       const std::vector<std::u16string>* aHeaders, const std::u16string& aQuery,
                       const std::u16string& aId);
@@ -55,7 +62,9 @@ class kPayment_SATISPAY : public kPaymentDevice {
   void SetJSONRequest(std::u16string v) { fJSONRequest = std::move(v); }
   const std::u16string& JSONResponse() const { return fJSONResponse; }
   std::chrono::milliseconds ConnectTimeout() const { return fConnectTimeout; }
-  std::chrono::milliseconds ResponseTimeout() const { return fResponseTimeout; }
+  std::chrono::milliseconds TotalTimeout() const { return fTotalTimeout; }
+  std::chrono::seconds AcceptanceWait() const { return fAcceptanceWait; }
+  const DeviceIdentity& Identity() const { return fIdentity; }
 
   // Registers the built-in public key with the activation token; true with the service's
   // key identifier. Throws EQVError "<code> <text>" when the service does not answer 200.
@@ -99,8 +108,12 @@ class kPayment_SATISPAY : public kPaymentDevice {
   bool ReadRollbackResponse(const kPaymentReceipt& aReceipt, _int_PAY_result& aResult);
   bool ReadRefundResponse(const kPaymentReceipt& aReceipt, _int_PAY_result& aResult);
 
-  // Pages through the recent payments for the one whose external_code is aCode; true
-  // with that payment alone in fJSONResponse, false with fJSONResponse empty.
+  // Pages through the recent payments of every status (the service lists ACCEPTED ones
+  // unless asked for PENDING or CANCELED) for the one whose external_code is aCode; true
+  // with that payment alone in fJSONResponse, false with fJSONResponse empty when the
+  // window was searched through or a request failed. Throws EQVError "Invalid JSON: ..."
+  // for a page it cannot read and "Verification incomplete: ..." when a listing could not
+  // be followed to the end of the window.
   bool GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay);
 
   bool BuildDayCloseReport(const kPaymentDayClose& aDayClose, _int_DAYCLOSE_result& aResult);
@@ -108,6 +121,8 @@ class kPayment_SATISPAY : public kPaymentDevice {
 
  private:
   void Log(tQV_MessageType aType, const std::u16string& aTitle, const std::u16string& aMessage);
+  // GET payments/{aId} for DO, asking the service to wait AcceptanceWait for a change.
+  bool ReadPaymentForDo(const std::u16string& aId);
   bool ReadDailyClosure(const char16_t* aTitle);
 
   std::u16string fKeyID;
@@ -120,7 +135,9 @@ class kPayment_SATISPAY : public kPaymentDevice {
   std::u16string fProductionHost;
   std::u16string fStagingHost;
   std::chrono::milliseconds fConnectTimeout = kDefaultConnectTimeout;
-  std::chrono::milliseconds fResponseTimeout = kDefaultResponseTimeout;
+  std::chrono::milliseconds fTotalTimeout = kDefaultTotalTimeout;
+  std::chrono::seconds fAcceptanceWait{0};
+  DeviceIdentity fIdentity;
 };
 
 }  // namespace qvpa

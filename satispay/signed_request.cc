@@ -1,7 +1,10 @@
 #include "satispay/signed_request.h"
 
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -27,6 +30,9 @@ std::u16string EnvironmentText(const char* name, std::u16string_view fallback) {
   if (value == nullptr || *value == '\0') return std::u16string(fallback);
   return FromUtf8(value);
 }
+
+constexpr std::array<std::u16string_view, 6> kDeviceTypes = {
+    u"SMARTPHONE", u"TABLET", u"CASH REGISTER", u"POS", u"PC", u"ECOMMERCE_PLUGIN"};
 
 }  // namespace
 
@@ -89,6 +95,47 @@ std::u16string SignText(std::u16string_view aText, std::u16string_view aPrivateK
                  std::span(reinterpret_cast<const uint8_t*>(key.data()), key.size()),
                  TRSAAlgorithm::RS256);
   return TBase64::URLEncode(TJOSEBytes(raw)).AsString();
+}
+
+std::u16string NewIdempotencyKey() {
+  unsigned char bytes[16];
+  if (RAND_bytes(bytes, sizeof(bytes)) != 1) throw EQVError(u"Random generator failed");
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  char text[37];
+  std::snprintf(text, sizeof(text),
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
+                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9],
+                bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  return FromUtf8(text);
+}
+
+bool IsDeviceType(std::u16string_view aText) {
+  for (const std::u16string_view type : kDeviceTypes) {
+    if (type == aText) return true;
+  }
+  return false;
+}
+
+std::u16string DeviceTypeList() {
+  std::u16string list;
+  for (const std::u16string_view type : kDeviceTypes) {
+    if (!list.empty()) list += u", ";
+    list += type;
+  }
+  return list;
+}
+
+std::vector<std::pair<std::string, std::string>> ContractHeaders(const DeviceIdentity& aIdentity) {
+  std::vector<std::pair<std::string, std::string>> headers = {{"Accept", "application/json"}};
+  const std::pair<const char*, const std::u16string*> device[] = {
+      {"x-satispay-devicetype", &aIdentity.device_type}, {"x-satispay-deviceinfo", &aIdentity.device_info},
+      {"x-satispay-os", &aIdentity.os},                  {"x-satispay-osv", &aIdentity.os_version},
+      {"x-satispay-appn", &aIdentity.app_name},          {"x-satispay-appv", &aIdentity.app_version}};
+  for (const auto& [name, value] : device) {
+    if (!value->empty()) headers.emplace_back(name, ToUtf8(*value));
+  }
+  return headers;
 }
 
 std::u16string ProductionHost() {

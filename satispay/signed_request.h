@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/date_time.h"
 
@@ -40,6 +42,28 @@ std::u16string AuthorizationValue(std::u16string_view aKeyId, std::u16string_vie
 // base64url (no padding) of the RS256 signature of the text's UTF-8 bytes under the
 // PEM private key. Throws EQVError when the key does not load.
 std::u16string SignText(std::u16string_view aText, std::u16string_view aPrivateKeyPem);
+
+// A fresh random UUID (version 4, lower case) from the crypto library's generator, the
+// Idempotency-Key of one payment creation. Throws EQVError when the generator fails.
+std::u16string NewIdempotencyKey();
+
+// Who sends the requests, as the service's device identification headers tell it.
+struct DeviceIdentity {
+  std::u16string device_type = u"POS";  // one of the values IsDeviceType accepts
+  std::u16string device_info;           // the machine's host name
+  std::u16string os, os_version;
+  std::u16string app_name, app_version;
+};
+
+// Whether the text is one of the service's device types: SMARTPHONE, TABLET,
+// "CASH REGISTER", POS, PC, ECOMMERCE_PLUGIN (exact letters).
+bool IsDeviceType(std::u16string_view aText);
+// "SMARTPHONE, TABLET, CASH REGISTER, POS, PC, ECOMMERCE_PLUGIN", for messages.
+std::u16string DeviceTypeList();
+
+// The headers the service asks of every client: Accept: application/json, then
+// x-satispay-devicetype, -deviceinfo, -os, -osv, -appn, -appv (those with a value).
+std::vector<std::pair<std::string, std::string>> ContractHeaders(const DeviceIdentity& aIdentity);
 
 // Service hosts: $QVPA_SATISPAY_HOST / $QVPA_SATISPAY_STAGING_HOST (host or host:port)
 // when set and not empty, else the service's public names.

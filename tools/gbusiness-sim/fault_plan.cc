@@ -14,6 +14,7 @@ struct KindName {
 constexpr KindName kKindNames[] = {{FaultKind::kStatus, "status"},
                                    {FaultKind::kDelay, "delay"},
                                    {FaultKind::kClose, "close"},
+                                   {FaultKind::kCloseAfter, "close_after"},
                                    {FaultKind::kBadJson, "bad_json"},
                                    {FaultKind::kEndlessPaging, "endless_paging"}};
 

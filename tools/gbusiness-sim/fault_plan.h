@@ -16,6 +16,7 @@ enum class FaultKind {
   kStatus,         // answer `status` with an error body {"code", "message"}
   kDelay,          // answer normally after `delay_ms`
   kClose,          // close the connection without answering
+  kCloseAfter,     // carry the request out, then close the connection without answering
   kBadJson,        // answer 200 with a body that is not JSON
   kEndlessPaging,  // answer a listing with {"has_more": true, "data": []}
 };
@@ -31,7 +32,7 @@ struct Fault {
   int delay_ms = 0;
 };
 
-// Reads {"kind": "status"|"delay"|"close"|"bad_json"|"endless_paging", "count", "method", "path",
+// Reads {"kind": "status"|"delay"|"close"|"close_after"|"bad_json"|"endless_paging", "count", "method", "path",
 // "status", "code", "message", "delay_ms"}. Throws std::invalid_argument with the reason.
 Fault ParseFault(const nlohmann::json& value);
 nlohmann::json FaultToJson(const Fault& fault);

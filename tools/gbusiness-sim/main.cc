@@ -59,7 +59,6 @@ int Run(const Options& options) {
   config.tokens = options.tokens;
   config.store.accept_after_reads = options.accept_after;
   config.store.shop_id = options.shop_id;
-  config.store.default_list_status = options.list_status;
   for (const auto& [key_id, file] : options.key_files) config.keys.emplace_back(key_id, ReadFile(file));
 
   std::string ca_file;

@@ -51,13 +51,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     else if (name == "--token") options.tokens.push_back(next());
     else if (name == "--accept-after") options.accept_after = ReadNumber(name, next(), 0, 1'000'000);
     else if (name == "--shop-id") options.shop_id = next();
-    else if (name == "--list-status") {
-      options.list_status = next();
-      if (options.list_status == "ALL") options.list_status.clear();
-      if (!options.list_status.empty() && options.list_status != "PENDING" && options.list_status != "ACCEPTED" &&
-          options.list_status != "CANCELED")
-        throw std::invalid_argument("--list-status expects PENDING, ACCEPTED, CANCELED or ALL");
-    } else if (name == "--public-key") {
+    else if (name == "--public-key") {
       const std::string pair = next();
       const size_t equals = pair.find('=');
       if (equals == 0 || equals == std::string::npos || equals + 1 == pair.size())
@@ -87,8 +81,6 @@ Serves the G Business API over HTTPS on loopback, in memory.
   --accept-after N     a pending payment read more than N times becomes ACCEPTED
                        (default: only through /control/payments/{id}/accept)
   --shop-id UUID       the shop's id (default: random)
-  --list-status S      status filter of listings without "status": PENDING, ACCEPTED,
-                       CANCELED or ALL (default ALL)
   --quiet              no request log on stdout
 Prints "PORT <n>" and "CA_FILE <path>" first, then one line per request.
 )";

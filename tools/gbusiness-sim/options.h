@@ -20,7 +20,6 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> key_files;  // key id -> PEM file
   int accept_after = -1;
   std::string shop_id;
-  std::string list_status;  // default status filter of listings; empty: every status
   bool quiet = false;
   bool help = false;
 };

@@ -14,6 +14,11 @@ constexpr auto kDefaultExpiry = std::chrono::hours(2);
 constexpr int64_t kMaxAmount = 999'999'999'999;
 constexpr int kDefaultLimit = 20;
 constexpr int kMaxLimit = 100;
+constexpr auto kRefundPeriod = std::chrono::hours(24 * 365);
+constexpr size_t kMaxExternalCode = 50;
+constexpr size_t kMaxMetadataPairs = 20;
+constexpr size_t kMaxMetadataKey = 45;
+constexpr size_t kMaxMetadataValue = 500;
 
 using nlohmann::json;
 
@@ -59,9 +64,39 @@ const std::string* Param(const QueryParams& query, const char* name) {
   return found == query.end() ? nullptr : &found->second;
 }
 
-Answer InvalidRequest(const std::string& message) { return ErrorAnswer(400, 27, message); }
+// Code 36: a malformed flow, payment or body.
+Answer InvalidRequest(const std::string& message) { return ErrorAnswer(400, 36, message); }
+
+// The metadata object: at most 20 pairs of a key of up to 45 and a text value of up to 500 characters.
+bool ValidMetadata(const json& metadata) {
+  if (!metadata.is_object() || metadata.size() > kMaxMetadataPairs) return false;
+  for (const auto& [key, value] : metadata.items()) {
+    if (key.size() > kMaxMetadataKey || !value.is_string() || value.get_ref<const std::string&>().size() > kMaxMetadataValue)
+      return false;
+  }
+  return true;
+}
+
+// external_code when present: a text of at most 50 characters. Empty optional when absent.
+std::optional<std::optional<std::string>> ReadExternalCode(const json& request) {
+  if (!request.contains("external_code")) return std::optional<std::string>();
+  std::optional<std::string> code = ReadString(request, "external_code");
+  if (!code || code->size() > kMaxExternalCode) return std::nullopt;
+  return code;
+}
 Answer NotFound() { return ErrorAnswer(404, 41, "Resource not found"); }
 Answer IllegalTransition(const std::string& message) { return ErrorAnswer(403, 44, message); }
+
+// A pre-signed link to the closure's report, valid for ten minutes.
+json PdfLink(const std::string& day, const std::string& shop_id, TimePoint now) {
+  const std::string key = "daily_closure/" + shop_id + "/" + day + ".pdf";
+  return {{"url", "https://reports.invalid/" + key + "?signature=" + NewUuid()},
+          {"http_method", "GET"},
+          {"expires_in_sec", 600},
+          {"expiration", FormatUtcMillis(now + std::chrono::minutes(10))},
+          {"key", key},
+          {"bucket", "reports"}};
+}
 
 }  // namespace
 
@@ -93,7 +128,8 @@ json PaymentStore::ToJson(const Payment& p) const {
   }
   if (!p.closure_day.empty()) {
     const std::string& d = p.closure_day;
-    out["daily_closure"] = {{"id", d}, {"date", d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2)}};
+    out["daily_closure"] = {
+        {"id", d}, {"date", d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + "T00:00:00.000Z"}};
   }
   out["insert_date"] = FormatUtcMillis(p.insert_date);
   out["expire_date"] = FormatUtcMillis(p.expire_date);
@@ -118,6 +154,7 @@ void PaymentStore::RefreshLocked(Payment& payment, TimePoint now) {
 }
 
 void PaymentStore::AcceptLocked(Payment& payment, TimePoint when) {
+  changed_.notify_all();
   payment.status = "ACCEPTED";
   payment.closure_day = LocalDayText(when);
   if (payment.consumer_id.empty()) payment.consumer_id = NewUuid();
@@ -153,18 +190,16 @@ Answer PaymentStore::Create(const std::string& body, const std::string& idempote
 Answer PaymentStore::CreateChargeLocked(const json& request) {
   const std::optional<int64_t> amount = ReadAmount(request);
   if (!amount) return InvalidRequest("amount_unit must be a positive whole number");
-  const std::optional<std::string> currency = ReadString(request, "currency");
-  if (!currency || currency->empty()) return InvalidRequest("currency is required");
+  if (ReadString(request, "currency") != "EUR") return InvalidRequest("currency must be EUR");
   Payment payment;
   payment.amount_unit = *amount;
-  payment.currency = *currency;
-  if (request.contains("external_code")) {
-    payment.external_code = ReadString(request, "external_code");
-    if (!payment.external_code || payment.external_code->size() > 50)
-      return InvalidRequest("external_code must be a text of at most 50 characters");
-  }
+  payment.currency = "EUR";
+  const auto external_code = ReadExternalCode(request);
+  if (!external_code) return InvalidRequest("external_code must be a text of at most 50 characters");
+  payment.external_code = *external_code;
   if (request.contains("metadata")) {
-    if (!request["metadata"].is_object()) return InvalidRequest("metadata must be an object");
+    if (!ValidMetadata(request["metadata"]))
+      return InvalidRequest("metadata must be at most 20 texts with keys of up to 45 characters");
     payment.metadata = request["metadata"];
   }
   const TimePoint now = Now();
@@ -188,9 +223,11 @@ Answer PaymentStore::CreateRefundLocked(const json& request) {
   if (!amount) return InvalidRequest("amount_unit must be a positive whole number");
   Payment* parent = FindLocked(*parent_id);
   if (parent == nullptr) return NotFound();
-  const std::optional<std::string> currency = ReadString(request, "currency");
-  if (!currency || *currency != parent->currency)
-    return InvalidRequest("currency must be the parent payment's currency");
+  if (ReadString(request, "currency") != "EUR") return InvalidRequest("currency must be EUR");
+  const auto external_code = ReadExternalCode(request);
+  if (!external_code) return InvalidRequest("external_code must be a text of at most 50 characters");
+  if (request.contains("metadata") && !ValidMetadata(request["metadata"]))
+    return InvalidRequest("metadata must be at most 20 texts with keys of up to 45 characters");
   return RefundLocked(*parent, *amount, request);
 }
 
@@ -199,6 +236,8 @@ Answer PaymentStore::RefundLocked(Payment& parent, int64_t amount, const json& r
     return IllegalTransition("Only an accepted payment can be refunded");
   if (amount > parent.amount_unit - parent.refunded)
     return ErrorAnswer(400, 36, "Refund amount exceeds the refundable amount of the payment");
+  if (Now() - parent.insert_date > kRefundPeriod)
+    return ErrorAnswer(400, 131, "A payment can be refunded only within 365 days");
   Payment refund;
   refund.refund = true;
   refund.amount_unit = amount;
@@ -215,14 +254,26 @@ Answer PaymentStore::RefundLocked(Payment& parent, int64_t amount, const json& r
   return JsonAnswer(ToJson(AddLocked(std::move(refund))));
 }
 
-Answer PaymentStore::Read(const std::string& id) {
-  std::lock_guard lock(mutex_);
+Answer PaymentStore::Read(const std::string& id, std::chrono::seconds wait) {
+  std::unique_lock lock(mutex_);
   Payment* payment = FindLocked(id);
   if (payment == nullptr) return NotFound();
   if (payment->status == "PENDING" && options_.accept_after_reads >= 0 &&
       ++payment->reads > options_.accept_after_reads)
     AcceptLocked(*payment, Now());
+  // Payments stay where they are in the map while it waits (none is ever removed).
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (payment->status == "PENDING" && !closed_ && changed_.wait_until(lock, deadline) != std::cv_status::timeout) {
+    RefreshLocked(*payment, Now());
+  }
+  RefreshLocked(*payment, Now());
   return JsonAnswer(ToJson(*payment));
+}
+
+void PaymentStore::Close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  changed_.notify_all();
 }
 
 Answer PaymentStore::Update(const std::string& id, const std::string& body) {
@@ -237,6 +288,7 @@ Answer PaymentStore::Update(const std::string& id, const std::string& body) {
   if (payment->status == "PENDING") {
     if (action == "ACCEPT") AcceptLocked(*payment, Now());
     else payment->status = "CANCELED";
+    changed_.notify_all();
     return JsonAnswer(ToJson(*payment));
   }
   if (action == "CANCEL_OR_REFUND" && payment->status == "ACCEPTED" && payment->refunded < payment->amount_unit)
@@ -271,7 +323,7 @@ Answer PaymentStore::List(const QueryParams& query) {
     before_millis = ReadCount(*text);
     if (!before_millis) return InvalidRequest("starting_after_timestamp must be a number of milliseconds");
   }
-  std::string status = options_.default_list_status;
+  std::string status = "ACCEPTED";
   if (const std::string* text = Param(query, "status")) {
     if (*text != "PENDING" && *text != "ACCEPTED" && *text != "CANCELED")
       return InvalidRequest("status must be PENDING, ACCEPTED or CANCELED");
@@ -291,7 +343,7 @@ Answer PaymentStore::List(const QueryParams& query) {
   bool has_more = false;
   for (; position != all.end(); ++position) {
     const Payment& p = **position;
-    if (!status.empty() && p.status != status) continue;
+    if (p.status != status) continue;
     if (before_millis && UnixMillis(p.insert_date) >= *before_millis) continue;
     if (static_cast<int64_t>(data.size()) == limit) {
       has_more = true;
@@ -302,7 +354,7 @@ Answer PaymentStore::List(const QueryParams& query) {
   return JsonAnswer({{"has_more", has_more}, {"data", std::move(data)}});
 }
 
-Answer PaymentStore::DailyClosure(const std::string& day) {
+Answer PaymentStore::DailyClosure(const std::string& day, bool generate_pdf) {
   if (!IsValidDayText(day)) return PlainErrorAnswer(400, "Invalid date: expected yyyymmdd");
   std::lock_guard lock(mutex_);
   int64_t total = 0;
@@ -316,7 +368,7 @@ Answer PaymentStore::DailyClosure(const std::string& day) {
                        {"customer_uid", options_.shop_id},
                        {"amount_unit", total},
                        {"currency", "EUR"}}},
-                     {"pdf", nullptr}});
+                     {"pdf", generate_pdf ? PdfLink(day, options_.shop_id, Now()) : json(nullptr)}});
 }
 
 Answer PaymentStore::Accept(const std::string& id) {
@@ -336,6 +388,7 @@ Answer PaymentStore::Decline(const std::string& id) {
   if (payment->refund || payment->status != "PENDING")
     return IllegalTransition("Payment is " + payment->status + ": it cannot be declined");
   payment->status = "CANCELED";
+  changed_.notify_all();
   return JsonAnswer(ToJson(*payment));
 }
 

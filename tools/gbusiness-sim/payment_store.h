@@ -1,9 +1,11 @@
 // The simulated shop's payments, kept in memory: match-code charges, refunds, the listing and the
-// daily closure, each operation answering exactly what the service answers (status and JSON body).
-// Thread-safe: every operation holds one lock.
+// daily closure, each operation answering what the service's published contract says (status and
+// JSON body). Thread-safe: every operation holds one lock; a long-polling read waits without it.
 #ifndef QVPA_TOOLS_GBUSINESS_SIM_PAYMENT_STORE_H_
 #define QVPA_TOOLS_GBUSINESS_SIM_PAYMENT_STORE_H_
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -21,7 +23,6 @@ namespace qvpa::gbsim {
 struct StoreOptions {
   std::string shop_id;              // receiver of charges; a fresh UUID when empty
   int accept_after_reads = -1;      // >= 0: a pending payment read more often than this is accepted
-  std::string default_list_status;  // status filter of a listing without "status"; empty: every status
   std::function<TimePoint()> clock;  // system clock when empty
 };
 
@@ -34,14 +35,18 @@ class PaymentStore {
   // POST payments: flow MATCH_CODE creates a PENDING charge, flow REFUND an ACCEPTED refund of
   // at most what is left of its ACCEPTED parent. A repeated Idempotency-Key answers the first payment.
   Answer Create(const std::string& body, const std::string& idempotency_key);
-  // GET payments/{id}; counts the read towards automatic acceptance.
-  Answer Read(const std::string& id);
+  // GET payments/{id}; counts the read towards automatic acceptance. With a wait above zero
+  // (x-satispay-response-wait-time), a pending payment's answer is held until its status
+  // changes, the wait ends or Close() is called.
+  Answer Read(const std::string& id, std::chrono::seconds wait = std::chrono::seconds(0));
   // PUT payments/{id} with {"action": ACCEPT | CANCEL | CANCEL_OR_REFUND}.
   Answer Update(const std::string& id, const std::string& body);
-  // GET payments: newest first, filtered by status, starting_after, starting_after_timestamp, paged by limit.
+  // GET payments: newest first, ACCEPTED unless `status` asks for PENDING or CANCELED, after
+  // starting_after or starting_after_timestamp, paged by limit.
   Answer List(const QueryParams& query);
-  // GET daily_closure/{yyyymmdd}: accepted charges minus refunds of that local day.
-  Answer DailyClosure(const std::string& day);
+  // GET daily_closure/{yyyymmdd}: accepted charges minus refunds of that local day; with
+  // generate_pdf a "pdf" link object, else "pdf": null.
+  Answer DailyClosure(const std::string& day, bool generate_pdf = false);
 
   // Customer side: approve or decline a pending payment in the app.
   Answer Accept(const std::string& id);
@@ -50,6 +55,9 @@ class PaymentStore {
   Answer Seed(const std::string& body);
   // Every payment, newest first.
   nlohmann::json All();
+
+  // Ends every held read at once; later reads no longer wait.
+  void Close();
 
   const std::string& shop_id() const { return options_.shop_id; }
 
@@ -87,6 +95,8 @@ class PaymentStore {
 
   StoreOptions options_;
   std::mutex mutex_;
+  std::condition_variable changed_;                // a status changed, or the store closes
+  bool closed_ = false;
   std::map<std::string, Payment> payments_;        // by id
   std::map<std::string, std::string> idempotent_;  // Idempotency-Key -> payment id
   uint64_t next_sequence_ = 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace qvpa::gbsim {
 namespace {
 
@@ -10,9 +12,8 @@ using nlohmann::json;
 // A store on a hand-moved clock, starting at 2024-01-10 12:00 UTC.
 class PaymentStoreTest : public ::testing::Test {
  protected:
-  explicit PaymentStoreTest(int accept_after = -1, std::string list_status = "")
-      : store_({"11111111-2222-4333-8444-555555555555", accept_after, std::move(list_status),
-                [this] { return now_; }}) {}
+  explicit PaymentStoreTest(int accept_after = -1)
+      : store_({"11111111-2222-4333-8444-555555555555", accept_after, [this] { return now_; }}) {}
 
   json Ok(const Answer& answer) {
     EXPECT_EQ(answer.status, 200) << answer.body;
@@ -72,11 +73,15 @@ TEST_F(PaymentStoreTest, RefusesMalformedCreations) {
       R"({"flow":"MATCH_CODE","amount_unit":100,"currency":"EUR","external_code":"123456789012345678901234567890123456789012345678901"})",
       R"({"flow":"MATCH_CODE","amount_unit":100,"currency":"EUR","expiration_date":"tomorrow"})",
       R"({"flow":"REFUND","amount_unit":100,"currency":"EUR"})",
+      R"({"flow":"MATCH_CODE","amount_unit":100,"currency":"CHF"})",
+      R"({"flow":"MATCH_CODE","amount_unit":100,"currency":"eur"})",
+      R"({"flow":"MATCH_CODE","amount_unit":100,"currency":"EUR","metadata":{"k":1}})",
+      R"({"flow":"MATCH_CODE","amount_unit":100,"currency":"EUR","metadata":[]})",
   };
   for (const char* body : bad) {
     const Answer answer = store_.Create(body, "");
     EXPECT_EQ(answer.status, 400) << body;
-    EXPECT_EQ(ErrorCode(answer), 27) << body;
+    EXPECT_EQ(ErrorCode(answer), 36) << body;
   }
   EXPECT_EQ(Ok(store_.List({}))["data"].size(), 0u);
   EXPECT_EQ(Ok(store_.Create(R"({"flow":"MATCH_CODE","amount_unit":100.0,"currency":"EUR"})", ""))["amount_unit"], 100);
@@ -185,13 +190,53 @@ TEST_F(PaymentStoreTest, RefundsNeverExceedTheParentAmount) {
             400);
 }
 
+TEST_F(PaymentStoreTest, RefundsOnlyWithin365Days) {
+  const json paid = Accepted(1000);
+  now_ += std::chrono::hours(24 * 365);
+  Ok(Refund(paid, 100));
+  now_ += std::chrono::hours(1);
+  const Answer late = Refund(paid, 100);
+  EXPECT_EQ(late.status, 400);
+  EXPECT_EQ(ErrorCode(late), 131);
+  EXPECT_EQ(ErrorCode(store_.Update(paid["id"], R"({"action": "CANCEL_OR_REFUND"})")), 131);
+}
+
+// A read with a wait is held while the payment is pending and answers as soon as it changes.
+TEST_F(PaymentStoreTest, LongPollingReadAnswersWhenTheCustomerActs) {
+  const std::string id = Charge(500)["id"];
+  json held;
+  std::thread reader([&] { held = Ok(store_.Read(id, std::chrono::seconds(60))); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto accepted_at = std::chrono::steady_clock::now();
+  Ok(store_.Accept(id));
+  reader.join();
+  EXPECT_EQ(held["status"], "ACCEPTED");
+  EXPECT_LT(std::chrono::steady_clock::now() - accepted_at, std::chrono::seconds(30));
+
+  // Without a change the wait runs out and the payment is answered as it is.
+  const std::string other = Charge(500)["id"];
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ok(store_.Read(other, std::chrono::seconds(1)))["status"], "PENDING");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+
+  // Closing the store ends held reads.
+  std::thread closing([&] { held = Ok(store_.Read(other, std::chrono::seconds(60))); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  store_.Close();
+  closing.join();
+  EXPECT_EQ(held["status"], "PENDING");
+}
+
 TEST_F(PaymentStoreTest, ListingIsNewestFirstAndPagesAfterTheLastId) {
   std::vector<std::string> ids;  // oldest first
   for (int i = 0; i < 5; ++i) {
     ids.push_back(Charge(100 + i, "C" + std::to_string(i))["id"]);
     if (i != 2) now_ += std::chrono::seconds(1);  // two payments share one instant
   }
-  auto page = [&](QueryParams query) { return Ok(store_.List(query)); };
+  auto page = [&](QueryParams query) {
+    query.emplace("status", "PENDING");
+    return Ok(store_.List(query));
+  };
   const json first = page({{"limit", "2"}});
   ASSERT_EQ(first["data"].size(), 2u);
   EXPECT_EQ(first["data"][0]["id"], ids[4]);
@@ -218,31 +263,30 @@ TEST_F(PaymentStoreTest, ListingIsNewestFirstAndPagesAfterTheLastId) {
   EXPECT_EQ(all["data"][0]["id"], ids[4]);
 }
 
-TEST_F(PaymentStoreTest, ListingFiltersByStatusAndShowsEveryStatusByDefault) {
+// The contract lists ACCEPTED payments unless asked for another status.
+TEST_F(PaymentStoreTest, ListingShowsAcceptedUnlessAskedForAnotherStatus) {
   Charge(100, "P");
   const std::string accepted = Accepted(200, "A")["id"];
-  EXPECT_EQ(Ok(store_.List({}))["data"].size(), 2u);
-  const json only_accepted = Ok(store_.List({{"status", "ACCEPTED"}}));
-  ASSERT_EQ(only_accepted["data"].size(), 1u);
-  EXPECT_EQ(only_accepted["data"][0]["id"], accepted);
-  EXPECT_EQ(Ok(store_.List({{"status", "PENDING"}}))["data"][0]["external_code"], "P");
+  Ok(store_.Decline(Charge(300, "C")["id"]));
+  const json by_default = Ok(store_.List({}));
+  ASSERT_EQ(by_default["data"].size(), 1u);
+  EXPECT_EQ(by_default["data"][0]["id"], accepted);
+  EXPECT_EQ(Ok(store_.List({{"status", "ACCEPTED"}}))["data"], by_default["data"]);
+  const json pending = Ok(store_.List({{"status", "PENDING"}}));
+  ASSERT_EQ(pending["data"].size(), 1u);
+  EXPECT_EQ(pending["data"][0]["external_code"], "P");
+  const json canceled = Ok(store_.List({{"status", "CANCELED"}}));
+  ASSERT_EQ(canceled["data"].size(), 1u);
+  EXPECT_EQ(canceled["data"][0]["external_code"], "C");
 
   const QueryParams bad[] = {{{"limit", "0"}},  {{"limit", "101"}},        {{"limit", "ten"}},
-                             {{"status", "NEW"}}, {{"starting_after", "x"}}, {{"starting_after_timestamp", "-5"}}};
-  for (const QueryParams& query : bad) EXPECT_EQ(store_.List(query).status, 400) << query.begin()->first;
-}
-
-class ListAcceptedByDefault : public PaymentStoreTest {
- protected:
-  ListAcceptedByDefault() : PaymentStoreTest(-1, "ACCEPTED") {}
-};
-
-TEST_F(ListAcceptedByDefault, DefaultStatusFilterApplies) {
-  Charge(100, "P");
-  Accepted(200, "A");
-  const json listed = Ok(store_.List({}));
-  ASSERT_EQ(listed["data"].size(), 1u);
-  EXPECT_EQ(listed["data"][0]["external_code"], "A");
+                             {{"status", "NEW"}}, {{"starting_after", "x"}}, {{"starting_after_timestamp", "-5"}},
+                             {{"status", "accepted"}}};
+  for (const QueryParams& query : bad) {
+    const Answer answer = store_.List(query);
+    EXPECT_EQ(answer.status, 400) << query.begin()->first;
+    EXPECT_EQ(ErrorCode(answer), 36) << query.begin()->first;
+  }
 }
 
 TEST_F(PaymentStoreTest, DailyClosureSumsTheDaysAcceptedPaymentsMinusRefunds) {
@@ -258,6 +302,11 @@ TEST_F(PaymentStoreTest, DailyClosureSumsTheDaysAcceptedPaymentsMinusRefunds) {
 
   const json closure = Ok(store_.DailyClosure(today));
   EXPECT_EQ(closure["pdf"], nullptr);
+  const json with_pdf = Ok(store_.DailyClosure(today, true));
+  EXPECT_EQ(with_pdf["shop_daily_closure"], closure["shop_daily_closure"]);
+  for (const char* member : {"url", "http_method", "expires_in_sec", "expiration", "key", "bucket"}) {
+    EXPECT_TRUE(with_pdf["pdf"].contains(member)) << member;
+  }
   const json& day = closure["shop_daily_closure"];
   EXPECT_EQ(day["id"], today + "__" + store_.shop_id());
   EXPECT_EQ(day["type"], "SHOP");
@@ -280,7 +329,7 @@ TEST_F(PaymentStoreTest, SeededPaymentsKeepTheirDates) {
   EXPECT_EQ(old["insert_date"], "2024-01-07T10:00:00.000Z");
   EXPECT_EQ(old["status"], "ACCEPTED");
   EXPECT_EQ(old["daily_closure"]["id"], LocalDayText(*ParseUtcMillis("2024-01-07T10:00:00.000Z")));
-  Charge(100, "NEW");
+  Accepted(100, "NEW");
   const json listed = Ok(store_.List({}));
   EXPECT_EQ(listed["data"][0]["external_code"], "NEW");
   EXPECT_EQ(listed["data"][1]["external_code"], "OLD");

@@ -2,6 +2,8 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <regex>
 #include <stdexcept>
@@ -16,6 +18,8 @@ namespace {
 
 constexpr char kApiPrefix[] = "/g_business/v1/";
 constexpr char kNotJsonBody[] = "<html><body><h1>502 Bad Gateway</h1></body></html>";
+constexpr char kWaitHeader[] = "x-satispay-response-wait-time";
+constexpr int kMaxWaitSeconds = 60;
 
 void Send(httplib::Response& response, const Answer& answer) {
   response.status = answer.status;
@@ -79,6 +83,7 @@ int SimServer::Start() {
 
 void SimServer::Stop() {
   if (!thread_.joinable()) return;
+  store_.Close();  // held reads answer now
   server_->stop();
   thread_.join();
 }
@@ -86,6 +91,23 @@ void SimServer::Stop() {
 Stats SimServer::stats() const {
   std::lock_guard lock(stats_mutex_);
   return stats_;
+}
+
+std::vector<ReceivedRecord> SimServer::received() const {
+  std::lock_guard lock(stats_mutex_);
+  return {received_.begin(), received_.end()};
+}
+
+void SimServer::Record(const httplib::Request& request) {
+  ReceivedRecord record{request.method, request.target, {}};
+  for (const auto& [name, value] : request.headers) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    record.headers.emplace_back(std::move(lower), value);
+  }
+  std::lock_guard lock(stats_mutex_);
+  received_.push_back(std::move(record));
+  if (received_.size() > kRecordedRequests) received_.pop_front();
 }
 
 void SimServer::Route() {
@@ -135,6 +157,7 @@ bool SimServer::CheckSignature(const httplib::Request& request) {
 }
 
 void SimServer::HandleService(const httplib::Request& request, httplib::Response& response) {
+  Record(request);
   const auto [resource, id] = SplitResource(request.path);
   const std::string& method = request.method;
   const bool registration = resource == "authentication_keys" && id.empty();
@@ -144,7 +167,8 @@ void SimServer::HandleService(const httplib::Request& request, httplib::Response
   }
 
   const bool listing = resource == "payments" && id.empty() && method == "GET";
-  if (const std::optional<Fault> fault = faults_.Take(method, request.path, listing)) {
+  const std::optional<Fault> fault = faults_.Take(method, request.path, listing);
+  if (fault) {
     switch (fault->kind) {
       case FaultKind::kStatus:
         Send(response, ErrorAnswer(fault->status, fault->code, fault->message));
@@ -156,6 +180,8 @@ void SimServer::HandleService(const httplib::Request& request, httplib::Response
         DropConnection(request);
         response.status = 500;
         return;
+      case FaultKind::kCloseAfter:
+        break;
       case FaultKind::kBadJson:
         Send(response, Answer{200, kNotJsonBody, "text/html"});
         return;
@@ -164,27 +190,46 @@ void SimServer::HandleService(const httplib::Request& request, httplib::Response
         return;
     }
   }
+  const Answer answer = Serve(request, resource, id);
+  if (fault && fault->kind == FaultKind::kCloseAfter) {
+    DropConnection(request);  // done, but the client never hears of it
+    response.status = 500;
+    return;
+  }
+  Send(response, answer);
+}
 
+Answer SimServer::Serve(const httplib::Request& request, const std::string& resource, const std::string& id) {
+  const std::string& method = request.method;
   const bool single = !id.empty() && id.find('/') == std::string::npos;
-  Answer answer = ErrorAnswer(404, 41, "Resource not found");
-  if (registration && method == "POST") {
-    answer = keys_.Register(request.body);
+  if (resource == "authentication_keys" && id.empty() && method == "POST") {
+    Answer answer = keys_.Register(request.body);
     if (answer.status == 200) {
       std::lock_guard lock(stats_mutex_);
       ++stats_.registrations;
     }
-  } else if (resource == "payments" && id.empty() && method == "POST") {
-    answer = store_.Create(request.body, request.get_header_value("Idempotency-Key"));
-  } else if (listing) {
-    answer = store_.List(QueryParams(request.params.begin(), request.params.end()));
-  } else if (resource == "payments" && single && method == "GET") {
-    answer = store_.Read(id);
-  } else if (resource == "payments" && single && method == "PUT") {
-    answer = store_.Update(id, request.body);
-  } else if (resource == "daily_closure" && method == "GET" && id.find('/') == std::string::npos) {
-    answer = store_.DailyClosure(id);
+    return answer;
   }
-  Send(response, answer);
+  if (resource == "payments" && id.empty() && method == "POST")
+    return store_.Create(request.body, request.get_header_value("Idempotency-Key"));
+  if (resource == "payments" && id.empty() && method == "GET")
+    return store_.List(QueryParams(request.params.begin(), request.params.end()));
+  if (resource == "payments" && single && method == "GET") {
+    int wait = 0;
+    if (request.has_header(kWaitHeader)) {
+      const std::string text = request.get_header_value(kWaitHeader);
+      const bool digits = !text.empty() && text.size() <= 2 &&
+                          std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+      if (!digits || std::stoi(text) > kMaxWaitSeconds)
+        return ErrorAnswer(400, 36, std::string(kWaitHeader) + " must be a whole number of seconds from 0 to 60");
+      wait = std::stoi(text);
+    }
+    return store_.Read(id, std::chrono::seconds(wait));
+  }
+  if (resource == "payments" && single && method == "PUT") return store_.Update(id, request.body);
+  if (resource == "daily_closure" && method == "GET" && id.find('/') == std::string::npos)
+    return store_.DailyClosure(id, request.get_param_value("generate_pdf") == "true");
+  return ErrorAnswer(404, 41, "Resource not found");
 }
 
 void SimServer::HandleControl(const httplib::Request& request, httplib::Response& response) {
@@ -239,6 +284,18 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
     } catch (const std::invalid_argument& error) {
       Send(response, ErrorAnswer(400, 27, error.what()));
     }
+  } else if (path == "/control/requests" && method == "GET") {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ReceivedRecord& record : received()) {
+      nlohmann::json headers = nlohmann::json::object();
+      for (const auto& [name, value] : record.headers) headers[name].push_back(value);
+      list.push_back({{"method", record.method}, {"target", record.target}, {"headers", headers}});
+    }
+    Send(response, JsonAnswer({{"requests", list}}));
+  } else if (path == "/control/requests" && method == "DELETE") {
+    std::lock_guard lock(stats_mutex_);
+    received_.clear();
+    Send(response, JsonAnswer({{"requests", nlohmann::json::array()}}));
   } else if (path == "/control/faults" && method == "GET") {
     Send(response, JsonAnswer({{"faults", faults_.Pending()}}));
   } else if (path == "/control/faults" && method == "DELETE") {

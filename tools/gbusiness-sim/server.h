@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,13 @@ struct Stats {
   std::string last_error;             // the last verification failure
 };
 
+// What arrived with one service request, as the simulator received it.
+struct ReceivedRecord {
+  std::string method;
+  std::string target;                                         // path with query, as sent
+  std::vector<std::pair<std::string, std::string>> headers;   // names in lower case
+};
+
 class SimServer {
  public:
   // Throws std::runtime_error when the certificate or key does not load, or a preset key is not RSA.
@@ -62,6 +70,9 @@ class SimServer {
 
   int port() const { return port_; }
   Stats stats() const;
+  // The last kRecordedRequests service requests, oldest first.
+  std::vector<ReceivedRecord> received() const;
+  static constexpr size_t kRecordedRequests = 2000;
   KeyRegistry& keys() { return keys_; }
   PaymentStore& store() { return store_; }
   FaultPlan& faults() { return faults_; }
@@ -69,6 +80,8 @@ class SimServer {
  private:
   void Route();
   void HandleService(const httplib::Request& request, httplib::Response& response);
+  Answer Serve(const httplib::Request& request, const std::string& resource, const std::string& id);
+  void Record(const httplib::Request& request);
   bool CheckSignature(const httplib::Request& request);
   void HandleControl(const httplib::Request& request, httplib::Response& response);
 
@@ -82,6 +95,7 @@ class SimServer {
   int port_ = 0;
   mutable std::mutex stats_mutex_;
   Stats stats_;
+  std::deque<ReceivedRecord> received_;  // guarded by stats_mutex_
 };
 
 }  // namespace qvpa::gbsim

@@ -1,15 +1,11 @@
 #include "tools/gbusiness-sim/server.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "tools/gbusiness-sim/test_client.h"
-#include "tools/gbusiness-sim/tls_certs.h"
+#include "tools/gbusiness-sim/server_fixture.h"
 
 namespace qvpa::gbsim {
 namespace {
@@ -21,99 +17,7 @@ using testing::TestKey;
 
 constexpr char kRollbackBody[] = R"({"action": "CANCEL_OR_REFUND"})";
 
-// One TLS folder and one client key for the whole suite; a fresh server per test.
-class SimServerTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    char pattern[] = "/tmp/gbusiness-sim-test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = new std::string(pattern);
-    tls_ = new TlsFiles(GenerateTlsFiles(*folder_, {}));
-    key_ = new TestKey(TestKey::Generate());
-  }
-  static void TearDownTestSuite() {
-    std::filesystem::remove_all(*folder_);
-    delete key_;
-    delete tls_;
-    delete folder_;
-  }
-
-  void StartServer(int accept_after = -1) {
-    ServerConfig config;
-    config.cert_file = tls_->cert_file;
-    config.key_file = tls_->key_file;
-    config.tokens = {"TOKEN1", "TOKEN2"};
-    config.store.accept_after_reads = accept_after;
-    server_ = std::make_unique<SimServer>(std::move(config));
-    port_ = server_->Start();
-    client_ = NewClient();
-  }
-  void SetUp() override { StartServer(); }
-
-  std::unique_ptr<httplib::SSLClient> NewClient() const {
-    auto client = std::make_unique<httplib::SSLClient>("127.0.0.1", port_);
-    client->set_ca_cert_path(tls_->ca_file.c_str());
-    client->enable_server_certificate_verification(true);
-    return client;
-  }
-
-  std::string RegisterKey() {
-    const auto result = client_->Post("/g_business/v1/authentication_keys",
-                                      json{{"public_key", key_->public_pem()}, {"token", "TOKEN1"}}.dump(),
-                                      "application/json");
-    EXPECT_TRUE(result);
-    EXPECT_EQ(result->status, 200) << result->body;
-    return json::parse(result->body)["key_id"];
-  }
-
-  httplib::Result Signed(const std::string& method, const std::string& target, const std::string& body = "",
-                         const TestKey* key = nullptr) {
-    SignOptions options;
-    options.key_id = key_id_;
-    options.host = "127.0.0.1:" + std::to_string(port_);
-    const httplib::Headers headers = SignedHeaders(key ? *key : *key_, options, method, target, body);
-    if (method == "GET") return client_->Get(target.c_str(), headers);
-    if (method == "PUT") return client_->Put(target.c_str(), headers, body, "application/json");
-    return client_->Post(target.c_str(), headers, body, "application/json");
-  }
-
-  json SignedOk(const std::string& method, const std::string& target, const std::string& body = "") {
-    const auto result = Signed(method, target, body);
-    if (!result) {
-      ADD_FAILURE() << method << " " << target << ": " << httplib::to_string(result.error());
-      return {};
-    }
-    EXPECT_EQ(result->status, 200) << method << " " << target << ": " << result->body;
-    return json::parse(result->body, nullptr, false);
-  }
-
-  json Control(const std::string& method, const std::string& path, const json& body = json::object()) {
-    const auto result = method == "GET"      ? client_->Get(path.c_str())
-                        : method == "DELETE" ? client_->Delete(path.c_str())
-                                             : client_->Post(path.c_str(), body.dump(), "application/json");
-    EXPECT_TRUE(result) << path;
-    EXPECT_EQ(result->status, 200) << path << ": " << result->body;
-    return json::parse(result->body, nullptr, false);
-  }
-
-  json NewPayment(int amount, const std::string& code) {
-    return SignedOk("POST", "/g_business/v1/payments",
-                    json{{"flow", "MATCH_CODE"}, {"amount_unit", amount}, {"currency", "EUR"},
-                         {"external_code", code}}.dump());
-  }
-
-  static std::string* folder_;
-  static TlsFiles* tls_;
-  static TestKey* key_;
-  std::unique_ptr<SimServer> server_;
-  std::unique_ptr<httplib::SSLClient> client_;
-  int port_ = 0;
-  std::string key_id_;
-};
-
-std::string* SimServerTest::folder_ = nullptr;
-TlsFiles* SimServerTest::tls_ = nullptr;
-TestKey* SimServerTest::key_ = nullptr;
+using testing::SimServerTest;
 
 TEST_F(SimServerTest, KeyRegistrationAnswersLikeTheService) {
   auto post = [&](const std::string& pem, const std::string& token) {
@@ -252,10 +156,15 @@ TEST_F(SimServerTest, CustomerSideAcceptsDeclinesAndSeeds) {
   EXPECT_EQ(client_->Post(("/control/payments/" + declined + "/accept").c_str(), "", "application/json")->status, 403);
 
   Control("POST", "/control/payments",
-          {{"amount_unit", 100}, {"external_code", "OLD"}, {"insert_date", "2020-07-01T09:18:17.166Z"}});
+          {{"amount_unit", 100}, {"external_code", "OLD"}, {"status", "ACCEPTED"},
+           {"insert_date", "2020-07-01T09:18:17.166Z"}});
   const json listed = SignedOk("GET", "/g_business/v1/payments?limit=20");
-  ASSERT_EQ(listed["data"].size(), 3u);
-  EXPECT_EQ(listed["data"][2]["external_code"], "OLD");
+  ASSERT_EQ(listed["data"].size(), 2u);
+  EXPECT_EQ(listed["data"][0]["id"], paid);
+  EXPECT_EQ(listed["data"][1]["external_code"], "OLD");
+  const json canceled = SignedOk("GET", "/g_business/v1/payments?status=CANCELED");
+  ASSERT_EQ(canceled["data"].size(), 1u);
+  EXPECT_EQ(canceled["data"][0]["id"], declined);
 
   Control("POST", "/control/tokens", {{"token", "LATE"}});
   const auto late = client_->Post("/g_business/v1/authentication_keys",
@@ -285,6 +194,23 @@ TEST_F(SimServerTest, InjectedFaultsHitTheNextMatchingRequests) {
   EXPECT_FALSE(closed);
   SignedOk("GET", item);
 
+  // A creation carried out, then its connection closed unanswered: the payment exists, and the
+  // same Idempotency-Key answers with it.
+  Control("POST", "/control/faults", {{"kind", "close_after"}, {"method", "POST"}});
+  const std::string creation = json{{"flow", "MATCH_CODE"}, {"amount_unit", 700}, {"currency", "EUR"}}.dump();
+  SignOptions keyed;
+  keyed.key_id = key_id_;
+  keyed.host = "127.0.0.1:" + std::to_string(port_);
+  httplib::Headers headers = SignedHeaders(*key_, keyed, "POST", "/g_business/v1/payments", creation);
+  headers.emplace("Idempotency-Key", "retry-1");
+  EXPECT_FALSE(client_->Post("/g_business/v1/payments", headers, creation, "application/json"));
+  ASSERT_EQ(Control("GET", "/control/payments")["data"].size(), 2u);
+  client_ = NewClient();
+  const auto repeated = client_->Post("/g_business/v1/payments", headers, creation, "application/json");
+  ASSERT_TRUE(repeated);
+  EXPECT_EQ(json::parse(repeated->body)["id"], Control("GET", "/control/payments")["data"][0]["id"]);
+  EXPECT_EQ(Control("GET", "/control/payments")["data"].size(), 2u);
+
   // A body that is not JSON.
   Control("POST", "/control/faults", {{"kind", "bad_json"}, {"method", "GET"}});
   const auto garbled = Signed("GET", item);
@@ -299,7 +225,7 @@ TEST_F(SimServerTest, InjectedFaultsHitTheNextMatchingRequests) {
     const json page = SignedOk("GET", "/g_business/v1/payments?starting_after=" + id + "&limit=20");
     EXPECT_EQ(page, (json{{"has_more", true}, {"data", json::array()}}));
   }
-  EXPECT_EQ(SignedOk("GET", "/g_business/v1/payments?limit=20")["data"].size(), 1u);
+  EXPECT_EQ(SignedOk("GET", "/g_business/v1/payments?limit=20&status=PENDING")["data"].size(), 2u);
 
   // A delay longer than the client waits makes it give up; the next request is answered at once.
   Control("POST", "/control/faults", {{"kind", "delay"}, {"delay_ms", 1500}, {"path", "/g_business/v1/payments/"}});

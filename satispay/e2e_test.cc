@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -189,7 +190,7 @@ TEST_F(SatispayEndToEndTest, WholePosSession) {
   EXPECT_EQ(Call("CLOSE", WithHandle(handle, "")).result, 0);
   const json stats = service_.Control("GET", "/control/stats");
   EXPECT_EQ(stats["registrations"], 1);
-  EXPECT_EQ(stats["signed_requests"], 12);
+  EXPECT_EQ(stats["signed_requests"], 15);  // each verification lists pending, then accepted, then canceled payments
 }
 
 // Production and staging hosts are told apart by pointing the other one at a dead port.
@@ -234,7 +235,7 @@ TEST_F(SatispayEndToEndTest, ServiceFaultsEndAsErrors) {
       {{{"kind", "status"}, {"status", 404}, {"code", 41}}, "Not Found"},
       {{{"kind", "bad_json"}}, "Invalid JSON"},
       {{{"kind", "delay"}, {"delay_ms", 1500}}, "Operation timed out"},
-      {{{"kind", "close"}}, ""},
+      {{{"kind", "close"}, {"count", 2}}, ""},  // a creation is repeated once, so drop both
   };
   for (const auto& c : cases) {
     service_.AddFault(c.fault);
@@ -245,12 +246,128 @@ TEST_F(SatispayEndToEndTest, ServiceFaultsEndAsErrors) {
     EXPECT_FALSE(answer.error.empty()) << c.fault.dump();
     EXPECT_EQ(answer.Field("PaymentNumber"), "");
   }
-  // A service that keeps answering empty pages does not hold the host.
+  // A service that keeps announcing pages it does not give neither holds the host nor
+  // passes for an answer.
   service_.AddFault({{"kind", "endless_paging"}, {"count", 1000}});
   const DriverLibrary::Answer endless =
       Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>F</ReceiptId></VerifyTran>"));
   EXPECT_EQ(endless.result, -1);
-  EXPECT_EQ(endless.Error(), "Transaction with external_code F not found");
+  EXPECT_EQ(endless.Error(), "Verification incomplete: 0 payments searched, window not exhausted");
+}
+
+// The UTC text of a moment, as the service writes dates.
+std::string UtcText(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S.000Z", &parts);
+  return text;
+}
+
+// Against the service's own listing rules (ACCEPTED unless asked), verification finds a
+// payment in any status, also far down a busy day's listing, and never calls an unread
+// page "not found".
+TEST_F(SatispayEndToEndTest, VerificationFindsPaymentsOfEveryStatus) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  const auto verify = [&](const std::string& reference) {
+    return Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>" + reference + "</ReceiptId></VerifyTran>"));
+  };
+  const std::string pending = Begin(handle, "2", "REF-P").Field("PaymentNumber");
+  const std::string canceled = Begin(handle, "3", "REF-C").Field("PaymentNumber");
+  EXPECT_EQ(Pay(handle, "<Action>PAY</Action><Phase>ROLLBACK</Phase><Attributes>" + canceled + "</Attributes>").result, 0);
+
+  // One accepted payment behind 1,200 newer ones.
+  const auto now = std::chrono::system_clock::now();
+  service_.Control("POST", "/control/payments",
+                   {{"amount_unit", 990}, {"external_code", "REF-OLD"}, {"status", "ACCEPTED"},
+                    {"insert_date", UtcText(now - std::chrono::minutes(30))}});
+  json newer = json::array();
+  for (int i = 0; i < 1200; ++i) {
+    newer.push_back({{"amount_unit", 100 + i}, {"external_code", "N" + std::to_string(i)}, {"status", "ACCEPTED"}});
+  }
+  ASSERT_EQ(service_.Control("POST", "/control/payments", newer)["data"].size(), 1200u);
+
+  const DriverLibrary::Answer old = verify("REF-OLD");
+  EXPECT_EQ(old.result, 0) << old.Error();
+  EXPECT_EQ(old.Field("PaymentAmount"), "9.9");
+  const DriverLibrary::Answer waiting = verify("REF-P");
+  EXPECT_EQ(waiting.result, -1);
+  EXPECT_EQ(waiting.Error(), "PENDING");
+  EXPECT_EQ(waiting.Field("PaymentNumber"), pending);
+  const DriverLibrary::Answer dropped = verify("REF-C");
+  EXPECT_EQ(dropped.result, -1);
+  EXPECT_EQ(dropped.Error(), "CANCELED");
+  EXPECT_EQ(dropped.Field("PaymentNumber"), canceled);
+  EXPECT_EQ(verify("REF-NONE").Error(), "Transaction with external_code REF-NONE not found");
+
+  service_.AddFault({{"kind", "bad_json"}, {"method", "GET"}, {"path", "/g_business/v1/payments"}});
+  const DriverLibrary::Answer broken = verify("REF-OLD");
+  EXPECT_EQ(broken.result, -1);
+  EXPECT_EQ(broken.Error().rfind("Invalid JSON: ", 0), 0u) << broken.Error();
+}
+
+// A creation whose connection the service drops after storing it ends as one payment:
+// the driver repeats it once with the same Idempotency-Key and gets the stored payment.
+TEST_F(SatispayEndToEndTest, DroppedCreationLeavesExactlyOnePayment) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  service_.AddFault({{"kind", "close_after"}, {"method", "POST"}, {"path", "/g_business/v1/payments"}});
+  const DriverLibrary::Answer begin = Begin(handle, "4.20", "REF-DROP");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+
+  const json payments = service_.Control("GET", "/control/payments")["data"];
+  ASSERT_EQ(payments.size(), 1u) << payments.dump();
+  EXPECT_EQ(payments[0]["id"], begin.Field("PaymentNumber"));
+  EXPECT_EQ(payments[0]["external_code"], "REF-DROP");
+  std::vector<std::string> keys;
+  const json received = service_.Control("GET", "/control/requests");
+  for (const json& request : received["requests"]) {
+    if (request["method"] == "POST" && request["target"] == "/g_business/v1/payments")
+      keys.push_back(request["headers"]["idempotency-key"][0]);
+  }
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0], keys[1]);
+}
+
+// What the service received: the contract's headers on every request, key registration
+// included, and the long-poll wait on DO, which answers as soon as the customer approves.
+TEST_F(SatispayEndToEndTest, ServiceReceivesTheContractHeaders) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID><DeviceType>TABLET</DeviceType>"
+                          "<AcceptanceWait>20</AcceptanceWait>");
+  const DriverLibrary::Answer begin = Begin(handle, "1", "REF-H");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const std::string id = begin.Field("PaymentNumber");
+  std::thread customer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    service_.Control("POST", "/control/payments/" + id + "/accept");
+  });
+  const auto asked = std::chrono::steady_clock::now();
+  const DriverLibrary::Answer done =
+      Pay(handle, "<Action>PAY</Action><Phase>DO</Phase><Attributes>" + id + "</Attributes>");
+  customer.join();
+  EXPECT_EQ(done.result, 0) << done.Error();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(15));  // not the whole wait
+
+  char host[256] = {};
+  gethostname(host, sizeof(host) - 1);
+  const json requests = service_.Control("GET", "/control/requests")["requests"];
+  ASSERT_EQ(requests.size(), 3u) << requests.dump();  // registration, BEGIN, DO
+  for (const json& request : requests) {
+    const json& headers = request["headers"];
+    SCOPED_TRACE(request["target"].get<std::string>());
+    EXPECT_EQ(headers["accept"], json::array({"application/json"}));
+    EXPECT_EQ(headers["x-satispay-deviceinfo"], json::array({host}));
+    EXPECT_EQ(headers["x-satispay-appn"], json::array({"Brivel MXR Driver"}));
+    for (const char* name : {"x-satispay-os", "x-satispay-osv", "x-satispay-appv"}) {
+      EXPECT_FALSE(headers.value(name, json::array({""}))[0].get<std::string>().empty()) << name;
+    }
+  }
+  // The key registration comes before the device exists: it reports the default type.
+  EXPECT_EQ(requests[0]["headers"]["x-satispay-devicetype"], json::array({"POS"}));
+  EXPECT_EQ(requests[1]["headers"]["x-satispay-devicetype"], json::array({"TABLET"}));
+  EXPECT_TRUE(requests[1]["headers"].contains("idempotency-key"));
+  EXPECT_FALSE(requests[2]["headers"].contains("idempotency-key"));
+  EXPECT_EQ(requests[2]["headers"]["x-satispay-response-wait-time"], json::array({"20"}));
 }
 
 TEST_F(SatispayEndToEndTest, UntrustedOrMissingServiceFails) {

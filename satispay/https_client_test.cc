@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -58,6 +64,11 @@ class HttpsClientTest : public ::testing::Test {
             }
             res.set_content("late", "text/plain");
           });
+          // Reads the request, then ends the connection without a byte of answer.
+          s.Post("/api/drop", [](const httplib::Request& req, httplib::Response& res) {
+            if (req.ssl != nullptr) shutdown(SSL_get_fd(req.ssl), SHUT_RDWR);
+            res.status = 500;
+          });
           s.Get("/api/huge", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(std::string(64 * 1024, 'x'), "text/plain");
           });
@@ -70,7 +81,7 @@ class HttpsClientTest : public ::testing::Test {
     request.url = "https://" + server_.HostPort() + path;
     request.extra_ca_file = authority_.CertificateFile().string();
     request.connect_timeout = std::chrono::milliseconds(5000);
-    request.response_timeout = std::chrono::milliseconds(5000);
+    request.total_timeout = std::chrono::milliseconds(5000);
     return request;
   }
 
@@ -151,8 +162,7 @@ TEST_F(HttpsClientTest, TransportFailuresThrowWithMessage) {
   }
 
   HttpsRequest slow = Request("GET", "/api/slow");
-  slow.connect_timeout = std::chrono::milliseconds(200);
-  slow.response_timeout = std::chrono::milliseconds(200);
+  slow.total_timeout = std::chrono::milliseconds(200);
   EXPECT_THROW(NewHttpsClient()->Execute(slow), EQVError);
 
   HttpsRequest huge = Request("GET", "/api/huge");
@@ -171,6 +181,108 @@ TEST_F(HttpsClientTest, TransportFailuresThrowWithMessage) {
   HttpsRequest plain = Request("GET", "/api/payments");
   plain.url = "http://" + server_.HostPort() + "/api/payments";
   EXPECT_THROW(NewHttpsClient()->Execute(plain), EQVError);
+}
+
+// Which failures leave the request unsent, which ran out of time, which broke off after it
+// went out: the caller decides about repeating a request by this.
+TEST_F(HttpsClientTest, FailuresTellTheirKind) {
+  const auto kind_of = [](const HttpsRequest& request) {
+    try {
+      NewHttpsClient()->Execute(request);
+    } catch (const EHttpsFailure& failure) {
+      return failure.Kind();
+    }
+    ADD_FAILURE() << request.url << " succeeded";
+    return HttpsFailureKind::kOther;
+  };
+  HttpsRequest closed_port = Request("GET", "/");
+  closed_port.url = "https://127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + "/";
+  EXPECT_EQ(kind_of(closed_port), HttpsFailureKind::kConnect);
+
+  HttpsRequest slow = Request("GET", "/api/slow");
+  slow.total_timeout = std::chrono::milliseconds(300);  // bounds the whole exchange
+  EXPECT_EQ(kind_of(slow), HttpsFailureKind::kTimeout);
+
+  HttpsRequest dropped = Request("POST", "/api/drop");
+  dropped.body = "{}";
+  EXPECT_EQ(kind_of(dropped), HttpsFailureKind::kDropped);
+}
+
+// A listening loopback socket that only counts the connections offered to it.
+class CountingListener {
+ public:
+  CountingListener() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd_, 8) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ADD_FAILURE() << "cannot listen on loopback";
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~CountingListener() { close(fd_); }
+  CountingListener(const CountingListener&) = delete;
+  CountingListener& operator=(const CountingListener&) = delete;
+
+  int Port() const { return port_; }
+  // Whether any client has connected so far.
+  bool Contacted() const {
+    pollfd waiting{fd_, POLLIN, 0};
+    return poll(&waiting, 1, 0) > 0;
+  }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+// Header text that would end a header line early is refused before any connection is made,
+// whichever part of the request carries it.
+TEST_F(HttpsClientTest, UnsafeHeaderTextIsRefusedBeforeAnythingIsSent) {
+  CountingListener listener;
+  const std::string url = "https://127.0.0.1:" + std::to_string(listener.Port()) + "/g_business/v1/payments";
+  using Headers = std::vector<std::pair<std::string, std::string>>;
+  const struct {
+    const char* what;
+    Headers headers;
+    std::string user_agent, content_type, url_suffix;
+  } cases[] = {
+      {"CR LF in a value", {{"Authorization", "Signature keyId=\"k\r\nX-Injected: 1\""}}, "", "", ""},
+      {"LF in a value", {{"host", "example.com\nX-Injected: 1"}}, "", "", ""},
+      {"CR in a value", {{"date", "Mon\r"}}, "", "", ""},
+      {"NUL in a value", {{"digest", std::string("SHA-256=\0x", 10)}}, "", "", ""},
+      {"colon in a name", {{"X-A: b", "c"}}, "", "", ""},
+      {"line break in a name", {{"X-A\r\nX-B", "c"}}, "", "", ""},
+      {"empty name", {{"", "c"}}, "", "", ""},
+      {"line break in the User-Agent", {}, "Agent\r\nX-Injected: 1", "", ""},
+      {"line break in the content type", {}, "", "application/json\r\nX: 1", ""},
+      {"line break in the URL", {}, "", "", "?x=1\r\nX-Injected: 1"},
+      {"blank in the URL", {}, "", "", "?x=1 HTTP/1.1"},
+  };
+  for (const auto& c : cases) {
+    HttpsRequest request = Request("POST", "/");
+    request.url = url + c.url_suffix;
+    request.headers = c.headers;
+    request.user_agent = c.user_agent;
+    request.content_type = c.content_type;
+    try {
+      NewHttpsClient()->Execute(request);
+      ADD_FAILURE() << c.what << ": sent";
+    } catch (const EHttpsFailure& refused) {
+      EXPECT_EQ(refused.Kind(), HttpsFailureKind::kRefused) << c.what;
+      EXPECT_NE(std::string(refused.what()).find("not valid"), std::string::npos) << c.what << ": " << refused.what();
+    }
+  }
+  EXPECT_FALSE(listener.Contacted());
+
+  // The same request with clean text does reach the listener.
+  HttpsRequest clean = Request("GET", "/");
+  clean.url = url;
+  clean.total_timeout = std::chrono::milliseconds(500);
+  EXPECT_THROW(NewHttpsClient()->Execute(clean), EHttpsFailure);
+  EXPECT_TRUE(listener.Contacted());
 }
 
 TEST(ReasonPhraseTest, StatusLines) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
+#include "base/text.h"
 
 namespace qvpa {
 namespace {
@@ -84,6 +85,43 @@ TEST_F(JSONUtilsTest, GetCurrencyReadsHundredths) {
     EXPECT_EQ(kJSONUtils::GetCurrency(jo_, c.path).Raw(), c.raw);
   }
   EXPECT_EQ(kJSONUtils::GetCurrency(nullptr, u"amount_unit").Raw(), 0);
+}
+
+// A number read as text is the number exactly as written; as an amount it is computed on
+// that text, rounded once.
+TEST(JSONUtilsNumberTest, NumbersKeepTheirTextAndExactValue) {
+  const struct {
+    const char* lexeme;
+    const char16_t* text;
+    int64_t raw;  // GetCurrency x 10000
+  } cases[] = {
+      {"12.50", u"12.50", 1250},
+      {"1250", u"1250", 125000},
+      {"0.10", u"0.10", 10},
+      {"-7", u"-7", -700},
+      {"1.0", u"1.0", 100},
+      {"1e3", u"1e3", 100000},
+      {"125E1", u"125E1", 125000},
+      {"1.25E+3", u"1.25E+3", 125000},
+      {"2.5e-1", u"2.5e-1", 25},
+      {"0.01495", u"0.01495", 1},  // one rounding: 0.0001495 -> 0.0001, not 0.0150 -> 0.0002
+      {"123456789012345678901234", u"123456789012345678901234", 0},  // beyond the fixed-point range
+      {"18446744073709551615", u"18446744073709551615", 0},
+      {"-9223372036854775808", u"-9223372036854775808", 0},
+      {"0.30000000000000004441", u"0.30000000000000004441", 30},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lexeme);
+    const json doc = kJSONUtils::Parse(FromUtf8(std::string(R"({"n":)") + c.lexeme + R"(,"a":[)" + c.lexeme + "]}"));
+    EXPECT_EQ(kJSONUtils::GetString(&doc, u"n"), c.text);
+    EXPECT_EQ(kJSONUtils::GetString(&doc, u"a[0]"), c.text);
+    EXPECT_EQ(kJSONUtils::GetCurrency(&doc, u"n").Raw(), c.raw);
+  }
+  // Numbers built in code rather than parsed still read.
+  const json built = {{"n", 12.5}, {"i", 42}};
+  EXPECT_EQ(kJSONUtils::GetString(&built, u"n"), u"12.5");
+  EXPECT_EQ(kJSONUtils::GetCurrency(&built, u"n").Raw(), 1250);
+  EXPECT_EQ(kJSONUtils::GetString(&built, u"i"), u"42");
 }
 
 TEST(JSONUtilsDateTest, GetDateFromString) {

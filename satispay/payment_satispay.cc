@@ -486,6 +486,21 @@ bool kPayment_SATISPAY::VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& a
   return false;
 }
 
+nlohmann::json kPayment_SATISPAY::ReadListingPage() {
+  json page;
+  try {
+    page = ParseAnswerObject(fJSONResponse);
+  } catch (...) {
+    fJSONResponse.clear();
+    throw;
+  }
+  if (kJSONUtils::GetArray(&page, u"data") == nullptr) {
+    fJSONResponse.clear();
+    throw EQVError(u"Invalid JSON: the listing has no \"data\" array");
+  }
+  return page;
+}
+
 bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay) {
   const TDateTime start = std::floor(aDay) - 1;
   const auto start_value = static_cast<int64_t>(std::llround(start * kMillisecondsPerDay));
@@ -517,11 +532,10 @@ bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDat
         fJSONResponse.clear();
         return false;
       }
-      const json answer = ParseAnswerObject(fJSONResponse);
+      const json answer = ReadListingPage();
       const auto has_more = answer.find("has_more");
       if (has_more != answer.end() && has_more->is_boolean()) more = has_more->get<bool>();
       const json* data = kJSONUtils::GetArray(&answer, u"data");
-      if (data == nullptr) throw EQVError(u"Invalid JSON: the listing has no \"data\" array");
       // More pages announced but none to continue from: the rest cannot be reached.
       if (data->empty()) {
         incomplete = incomplete || more;
@@ -531,7 +545,13 @@ bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDat
         ++searched;
         last_id = kJSONUtils::GetString(&payment, u"id");
         const std::u16string code = kJSONUtils::GetString(&payment, u"external_code");
-        const TDateTime day = std::floor(IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date")));
+        TDateTime day = 0;
+        try {
+          day = std::floor(IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date")));
+        } catch (...) {
+          fJSONResponse.clear();
+          throw;
+        }
         if (!code.empty() && code == aCode) {
           fJSONResponse = FromUtf8(payment.dump(-1, ' ', false, json::error_handler_t::replace));
           return true;

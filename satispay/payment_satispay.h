@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "base/date_time.h"
 #include "base/message_type.h"
 #include "payment/payment_device.h"
@@ -121,6 +123,9 @@ class kPayment_SATISPAY : public kPaymentDevice {
 
  private:
   void Log(tQV_MessageType aType, const std::u16string& aTitle, const std::u16string& aMessage);
+  // fJSONResponse as a listing page with its "data" array; throws EQVError "Invalid JSON: ..."
+  // (and empties fJSONResponse) otherwise.
+  nlohmann::json ReadListingPage();
   // GET payments/{aId} for DO, asking the service to wait AcceptanceWait for a change.
   bool ReadPaymentForDo(const std::u16string& aId);
   bool ReadDailyClosure(const char16_t* aTitle);

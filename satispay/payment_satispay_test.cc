@@ -8,15 +8,20 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/socket.h>
 
 #include <nlohmann/json.hpp>
 
 #include "base/application.h"
 #include "base/error.h"
 #include "base/format_settings.h"
+#include "base/platform.h"
 #include "base/text.h"
 #include "io/io_handler_http.h"
 #include "request/payment_handler.h"
@@ -50,12 +55,26 @@ class ScriptedService {
   void Handle(const httplib::Request& req, httplib::Response& res) {
     Seen seen{req.method, req.target, req.body, req.headers};
     Answer answer;
+    bool drop = false;
     {
       std::lock_guard lock(mutex_);
       requests_.push_back(seen);
       answer = answer_;
+      drop = drops_ > 0;
+      if (drop) --drops_;
+    }
+    if (drop) {
+      // The request arrived whole; the connection ends without a byte of answer.
+      if (req.ssl != nullptr) shutdown(SSL_get_fd(req.ssl), SHUT_RDWR);
+      res.status = 500;
+      return;
     }
     if (answer) answer(seen, res);
+  }
+  // The next `count` requests are read and then cut off unanswered.
+  void DropNext(int count) {
+    std::lock_guard lock(mutex_);
+    drops_ = count;
   }
   void SetAnswer(Answer answer) {
     std::lock_guard lock(mutex_);
@@ -70,6 +89,7 @@ class ScriptedService {
   std::mutex mutex_;
   std::vector<Seen> requests_;
   Answer answer_;
+  int drops_ = 0;
 };
 
 Answer Json(int status, const std::string& body) {
@@ -205,7 +225,7 @@ TEST_F(SatispayDeviceTest, CreationReadsParametersAndChoosesHost) {
   EXPECT_EQ(device->KeyID(), u"k");
   EXPECT_EQ(device->ApiVersion(), u"/g_business/v1/");
   EXPECT_EQ(device->ConnectTimeout(), kPayment_SATISPAY::kDefaultConnectTimeout);
-  EXPECT_EQ(device->ResponseTimeout(), kPayment_SATISPAY::kDefaultResponseTimeout);
+  EXPECT_EQ(device->TotalTimeout(), kPayment_SATISPAY::kDefaultTotalTimeout);
   EXPECT_EQ(static_cast<kIOHandler_HTTP&>(device->IOHandler()).URL(),
             u"https://" + production + u"/g_business/v1/");
 }
@@ -220,9 +240,50 @@ TEST_F(SatispayDeviceTest, CreationRejectsOtherChannelsAndBadTimeouts) {
       EXPECT_NE(std::string(e.what()).find("RequestTimeout"), std::string::npos) << e.what();
     }
   }
-  auto device = Open("<RequestTimeout>2500</RequestTimeout>");
-  EXPECT_EQ(device->ConnectTimeout(), std::chrono::milliseconds(2500));
-  EXPECT_EQ(device->ResponseTimeout(), std::chrono::milliseconds(2500));
+  // RequestTimeout bounds the whole request, the connection within it.
+  const struct {
+    std::string parameter;
+    std::chrono::milliseconds connect, total;
+  } limits[] = {{"", std::chrono::milliseconds(10000), std::chrono::milliseconds(30000)},
+                {"<RequestTimeout>2500</RequestTimeout>", std::chrono::milliseconds(2500), std::chrono::milliseconds(2500)},
+                {"<RequestTimeout>45000</RequestTimeout>", std::chrono::milliseconds(10000), std::chrono::milliseconds(45000)}};
+  for (const auto& l : limits) {
+    auto device = Open(l.parameter);
+    EXPECT_EQ(device->ConnectTimeout(), l.connect) << l.parameter;
+    EXPECT_EQ(device->TotalTimeout(), l.total) << l.parameter;
+  }
+}
+
+// DeviceType takes one of the service's device types, AcceptanceWait 0 to 25 seconds;
+// anything else makes the device fail to open, naming the parameter.
+TEST_F(SatispayDeviceTest, CreationChecksDeviceTypeAndAcceptanceWait) {
+  const struct {
+    std::string parameters;
+    const char16_t* device_type;  // null: the device does not open
+    int wait;
+  } cases[] = {
+      {"", u"POS", 0},
+      {"<DeviceType>CASH REGISTER</DeviceType><AcceptanceWait>25</AcceptanceWait>", u"CASH REGISTER", 25},
+      {"<DeviceType>ECOMMERCE_PLUGIN</DeviceType><AcceptanceWait>0</AcceptanceWait>", u"ECOMMERCE_PLUGIN", 0},
+      {"<DeviceType>pos</DeviceType>", nullptr, 0},
+      {"<DeviceType>KIOSK</DeviceType>", nullptr, 0},
+      {"<DeviceType></DeviceType>", nullptr, 0},
+      {"<AcceptanceWait>26</AcceptanceWait>", nullptr, 0},
+      {"<AcceptanceWait>-1</AcceptanceWait>", nullptr, 0},
+      {"<AcceptanceWait>soon</AcceptanceWait>", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    try {
+      auto device = Open(c.parameters);
+      ASSERT_NE(c.device_type, nullptr) << c.parameters << " opened";
+      EXPECT_EQ(device->Identity().device_type, c.device_type);
+      EXPECT_EQ(device->AcceptanceWait(), std::chrono::seconds(c.wait));
+    } catch (const EQVError& e) {
+      EXPECT_EQ(c.device_type, nullptr) << c.parameters << ": " << e.what();
+      const std::string name = c.parameters.substr(1, c.parameters.find('>') - 1);
+      EXPECT_TRUE(std::string(e.what()).starts_with("Parameter " + name + " must be")) << e.what();
+    }
+  }
 }
 
 // A URL from the request survives creation (with a "/" added) and is replaced by the
@@ -266,6 +327,107 @@ TEST_F(SatispayDeviceTest, BeginCreatesSignedMatchCodePayment) {
   EXPECT_EQ(seen.Header("host"), server_.HostPort());
   EXPECT_TRUE(seen.Header("date").ends_with(" +0000")) << seen.Header("date");
   EXPECT_TRUE(SignatureVerifies(seen, "key-1"));
+}
+
+// What the service's contract asks of clients goes with every request: Accept and the
+// device identification; each creation (and only a creation) carries its own
+// Idempotency-Key, outside the signature and written into the request's log line.
+TEST_F(SatispayDeviceTest, RequestsCarryContractHeadersAndCreationsAnIdempotencyKey) {
+  auto device = Open("<KeyID>key-1</KeyID><DeviceType>CASH REGISTER</DeviceType>");
+  service_.SetAnswer(Json(200, kPending));
+  const std::string refund = "<Amount>1</Amount><Currency>EUR</Currency><RefundReference><PaymentId>p-1"
+                             "</PaymentId></RefundReference>";
+  const _int_PAY_result begin =
+      Pay(*device, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>1</Amount><Currency>EUR</Currency>");
+  Pay(*device, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>1</Amount><Currency>EUR</Currency>");
+  Pay(*device, "<Action>REFUND</Action>" + refund);
+  Pay(*device, "<Action>VOID</Action>" + refund);
+  Pay(*device, "<Action>PAY</Action><Phase>DO</Phase><Attributes>p-1</Attributes>");
+  Pay(*device, "<Action>PAY</Action><Phase>ROLLBACK</Phase><Attributes>p-1</Attributes>");
+  service_.SetAnswer(Json(200, R"({"has_more":false,"data":[]})"));
+  Verify(*device, "R1");
+
+  const std::regex uuid("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
+  std::set<std::string> keys;
+  const std::vector<Seen> requests = service_.Requests();
+  ASSERT_GE(requests.size(), 7u);
+  for (size_t i = 0; i < requests.size(); ++i) {
+    const Seen& seen = requests[i];
+    SCOPED_TRACE(seen.method + " " + seen.target);
+    EXPECT_EQ(seen.Header("Accept"), "application/json");
+    EXPECT_EQ(seen.Header("x-satispay-devicetype"), "CASH REGISTER");
+    EXPECT_EQ(seen.Header("x-satispay-deviceinfo"), ToUtf8(platform::HostName()));
+    EXPECT_EQ(seen.Header("x-satispay-os"), ToUtf8(platform::OsName()));
+    EXPECT_EQ(seen.Header("x-satispay-osv"), ToUtf8(platform::OsVersion()));
+    EXPECT_EQ(seen.Header("x-satispay-appn"), "Brivel MXR Driver");
+    EXPECT_EQ(seen.Header("x-satispay-appv"), ToUtf8(QVApplication()->Info().Version()));
+    EXPECT_FALSE(seen.Header("x-satispay-appv").empty());
+    EXPECT_TRUE(SignatureVerifies(seen, "key-1"));
+    const bool creation = i < 4;
+    EXPECT_EQ(seen.headers.count("Idempotency-Key"), creation ? 1u : 0u);
+    if (creation) {
+      EXPECT_TRUE(std::regex_match(seen.Header("Idempotency-Key"), uuid)) << seen.Header("Idempotency-Key");
+      keys.insert(seen.Header("Idempotency-Key"));
+    }
+  }
+  EXPECT_EQ(keys.size(), 4u);  // a fresh key for every creation
+  const std::string log = ReadFile(begin.LogFileName);
+  EXPECT_NE(log.find("kSATISPAY.Request:{\"flow\":\"MATCH_CODE\",\"amount_unit\":100,\"currency\":\"EUR\","
+                     "\"external_code\":\"\"} Idempotency-Key=" + requests[0].Header("Idempotency-Key")),
+            std::string::npos)
+      << log;
+}
+
+// A creation cut off after it went out is sent once more with the same key (and a new
+// signature), so the service can answer with what it stored. A time-out, or any other
+// request, is not repeated.
+TEST_F(SatispayDeviceTest, DroppedCreationIsRepeatedOnceWithTheSameKey) {
+  service_.SetAnswer(Json(200, kPending));
+  service_.DropNext(1);
+  auto device = Open();
+  const _int_PAY_result begin =
+      Pay(*device, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>1</Amount><Currency>EUR</Currency>");
+  EXPECT_FALSE(begin.Error) << ToUtf8(begin.ErrorText);
+  EXPECT_EQ(begin.PaymentNumber, u"p-1");
+  std::vector<Seen> requests = service_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].Header("Idempotency-Key"), requests[1].Header("Idempotency-Key"));
+  EXPECT_EQ(requests[0].body, requests[1].body);
+  for (const Seen& seen : requests) EXPECT_TRUE(SignatureVerifies(seen, "key-1"));
+  const std::string log = ReadFile(begin.LogFileName);
+  EXPECT_NE(log.find("kSATISPAY.Retry:Idempotency-Key=" + requests[0].Header("Idempotency-Key")), std::string::npos)
+      << log;
+
+  // Dropped twice: the second failure is the answer.
+  service_.DropNext(2);
+  const _int_PAY_result twice = Pay(*device, "<Action>REFUND</Action><Amount>1</Amount><Currency>EUR</Currency>");
+  EXPECT_TRUE(twice.Error);
+  EXPECT_EQ(device->IOHandler().ErrorCode(), 500);
+  EXPECT_EQ(service_.Requests().size(), 4u);
+
+  // Reads and cancellations are not repeated.
+  for (const char* phase : {"DO", "ROLLBACK"}) {
+    service_.DropNext(1);
+    const size_t before = service_.Requests().size();
+    const _int_PAY_result once =
+        Pay(*device, std::string("<Action>PAY</Action><Phase>") + phase + "</Phase><Attributes>p-1</Attributes>");
+    EXPECT_TRUE(once.Error) << phase;
+    EXPECT_EQ(service_.Requests().size() - before, 1u) << phase;
+  }
+}
+
+// Text from the host that would add header lines never reaches the wire.
+TEST_F(SatispayDeviceTest, LineBreaksInHeaderSourcesSendNothing) {
+  for (const std::string key : {"key&#13;&#10;X-Injected: 1", "key&#10;host: evil.example"}) {
+    auto device = Open("<KeyID>" + key + "</KeyID>");
+    const _int_PAY_result result =
+        Pay(*device, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>1</Amount><Currency>EUR</Currency>");
+    EXPECT_TRUE(result.Error);
+    EXPECT_EQ(ToUtf8(result.ErrorText).rfind("HTTP header Authorization is not valid", 0), 0u)
+        << ToUtf8(result.ErrorText);
+    EXPECT_EQ(device->IOHandler().ErrorCode(), 500);
+  }
+  EXPECT_EQ(service_.Requests().size(), 0u);
 }
 
 TEST_F(SatispayDeviceTest, AmountUnitIsExactHundredthsInShortestForm) {
@@ -430,6 +592,31 @@ TEST_F(SatispayDeviceTest, DelayedAnswerBeyondRequestTimeoutFails) {
   EXPECT_TRUE(result.Error);
   EXPECT_EQ(device->IOHandler().ErrorCode(), 500);
   EXPECT_NE(ToUtf8(result.ErrorText).find("imed out"), std::string::npos) << ToUtf8(result.ErrorText);
+  EXPECT_EQ(service_.Requests().size(), 1u);  // the host decides about a creation that timed out
+}
+
+// AcceptanceWait asks the service to hold DO's answer, and gives that request the time.
+TEST_F(SatispayDeviceTest, AcceptanceWaitLongPollsDo) {
+  service_.SetAnswer([](const Seen& seen, httplib::Response& res) {
+    if (!seen.Header("x-satispay-response-wait-time").empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    }
+    res.set_content(R"({"id":"p-1","status":"ACCEPTED"})", "application/json");
+  });
+  auto device = Open("<KeyID>k</KeyID><RequestTimeout>300</RequestTimeout><AcceptanceWait>4</AcceptanceWait>");
+  const std::string do_fields = "<Action>PAY</Action><Phase>DO</Phase><Attributes>p-1</Attributes>";
+  const _int_PAY_result done = Pay(*device, do_fields);
+  EXPECT_FALSE(done.Error) << ToUtf8(done.ErrorText);
+  auto plain = Open("<KeyID>k</KeyID>");
+  Pay(*plain, do_fields);
+  Pay(*device, "<Action>PAY</Action><Phase>ROLLBACK</Phase><Attributes>p-1</Attributes>");
+
+  const std::vector<Seen> requests = service_.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].Header("x-satispay-response-wait-time"), "4");
+  EXPECT_TRUE(SignatureVerifies(requests[0], "k"));
+  EXPECT_EQ(requests[1].headers.count("x-satispay-response-wait-time"), 0u);  // AcceptanceWait 0
+  EXPECT_EQ(requests[2].headers.count("x-satispay-response-wait-time"), 0u);  // DO only
 }
 
 // ---- Verification ----
@@ -451,7 +638,9 @@ TEST_F(SatispayDeviceTest, VerifyPagesUntilTheReferenceIsFound) {
   const std::string today = IsoDaysAgo(0);
   service_.SetAnswer([&](const Seen& seen, httplib::Response& res) {
     std::string page;
-    if (seen.target.find("starting_after_timestamp=") != std::string::npos) {
+    if (seen.target.find("status=") != std::string::npos) {
+      page = R"({"has_more":false,"data":[]})";
+    } else if (seen.target.find("starting_after_timestamp=") != std::string::npos) {
       page = R"({"has_more":true,"data":[)" + PaymentJson("a", "r1", today) + "," +
              PaymentJson("b", "", today) + "]}";
     } else {
@@ -467,42 +656,57 @@ TEST_F(SatispayDeviceTest, VerifyPagesUntilTheReferenceIsFound) {
   EXPECT_EQ(result.PaymentAmount, *Currency::Parse(u"9.9"));
   EXPECT_EQ(json::parse(ToUtf8(device->JSONResponse()))["id"], "c");
 
+  // Pending payments first, then the accepted ones (the service's default listing).
   const std::vector<Seen> requests = service_.Requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 3u);
   const auto start = static_cast<int64_t>(std::llround((std::floor(Now()) - 1) * 86400000.0));
-  EXPECT_EQ(requests[0].target,
-            "/g_business/v1/payments?starting_after_timestamp=" + std::to_string(start) + "&limit=20");
-  EXPECT_EQ(requests[1].target, "/g_business/v1/payments?starting_after=b&limit=20");
+  const std::string first_page = "/g_business/v1/payments?starting_after_timestamp=" + std::to_string(start) + "&limit=20";
+  EXPECT_EQ(requests[0].target, first_page + "&status=PENDING");
+  EXPECT_EQ(requests[1].target, first_page);
+  EXPECT_EQ(requests[2].target, "/g_business/v1/payments?starting_after=b&limit=20");
   for (const Seen& seen : requests) EXPECT_TRUE(SignatureVerifies(seen, "key-1")) << seen.target;
 }
 
-TEST_F(SatispayDeviceTest, VerifyEndsAsNotFound) {
+// Each status's listing is searched through to the end of the window before the driver
+// says a payment does not exist; every search ends one way or another.
+TEST_F(SatispayDeviceTest, VerifyEndsAsNotFoundOnlyWhenTheWindowWasSearched) {
   const std::string not_found = "Transaction with external_code R1 not found";
   const std::string today = IsoDaysAgo(0);
   const struct {
     const char* name;
     std::string page;  // answered to every listing request
     size_t requests;
+    std::string error;  // the text, or the start of the text when it ends in "..."
   } cases[] = {
-      {"older than the window", R"({"has_more":true,"data":[)" + PaymentJson("a", "x", today) + "," +
-                                    PaymentJson("b", "y", IsoDaysAgo(2)) + "," +
-                                    PaymentJson("c", "R1", today) + "]}",
-       1},
-      {"no more pages", R"({"has_more":false,"data":[)" + PaymentJson("a", "x", today) + "]}", 1},
-      {"empty page", R"({"has_more":true,"data":[]})", 1},
-      {"not an object", R"([1,2,3])", 1},
-      {"not JSON", "<html>", 1},
-      {"no data array", R"({"has_more":true,"data":{}})", 1},
-      {"endless pages", R"({"has_more":true,"data":[)" + PaymentJson("a", "x", today) + "]}",
-       static_cast<size_t>(kPayment_SATISPAY::kMaxVerifyPages)},
+      {"older than the window",
+       R"({"has_more":true,"data":[)" + PaymentJson("a", "x", today) + "," + PaymentJson("b", "y", IsoDaysAgo(2)) +
+           "," + PaymentJson("c", "R1", today) + "]}",
+       3, not_found},
+      {"no more pages", R"({"has_more":false,"data":[)" + PaymentJson("a", "x", today) + "]}", 3, not_found},
+      {"last page empty", R"({"has_more":false,"data":[]})", 3, not_found},
+      {"more pages announced, none given", R"({"has_more":true,"data":[]})", 3,
+       "Verification incomplete: 0 payments searched, window not exhausted"},
+      {"not an object", R"([1,2,3])", 1, "Invalid JSON: ..."},
+      {"not JSON", "<html>", 1, "Invalid JSON: ..."},
+      {"no data array", R"({"has_more":true,"data":{}})", 1, "Invalid JSON: ..."},
   };
   for (const auto& c : cases) {
     service_.SetAnswer(Json(200, c.page));
     const size_t before = service_.Requests().size();
     auto device = Open();
-    const _int_PAY_result result = Verify(*device, "R1");
-    EXPECT_TRUE(result.Error) << c.name;
-    EXPECT_EQ(ToUtf8(result.ErrorText), not_found) << c.name;
+    std::string error;
+    try {
+      const _int_PAY_result result = Verify(*device, "R1");
+      EXPECT_TRUE(result.Error) << c.name;
+      error = ToUtf8(result.ErrorText);
+    } catch (const EQVError& e) {
+      error = e.what();
+    }
+    if (c.error.ends_with("...")) {
+      EXPECT_EQ(error.rfind(c.error.substr(0, c.error.size() - 3), 0), 0u) << c.name << ": " << error;
+    } else {
+      EXPECT_EQ(error, c.error) << c.name;
+    }
     EXPECT_EQ(device->JSONResponse(), u"") << c.name;
     EXPECT_EQ(service_.Requests().size() - before, c.requests) << c.name;
   }
@@ -510,6 +714,40 @@ TEST_F(SatispayDeviceTest, VerifyEndsAsNotFound) {
   service_.SetAnswer(Json(200, R"({"has_more":false,"data":[)" + PaymentJson("a", "", today) + "]}"));
   auto device = Open();
   EXPECT_EQ(Verify(*device, "").ErrorText, u"Transaction with external_code  not found");
+}
+
+// A listing that never ends spends the page budget and says so; the other statuses are
+// still searched, and a match there is still found.
+TEST_F(SatispayDeviceTest, VerifyPageBudgetEndsAsIncomplete) {
+  const std::string today = IsoDaysAgo(0);
+  std::string found_in_canceled;
+  int served = 0;
+  service_.SetAnswer([&](const Seen& seen, httplib::Response& res) {
+    std::string page = R"({"has_more":false,"data":[]})";
+    if (seen.target.find("status=CANCELED") != std::string::npos && !found_in_canceled.empty()) {
+      page = R"({"has_more":false,"data":[)" + found_in_canceled + "]}";
+    } else if (seen.target.find("status=") == std::string::npos) {
+      page = R"({"has_more":true,"data":[)" + PaymentJson("n" + std::to_string(served++), "x", today) + "]}";
+    }
+    res.set_content(page, "application/json");
+  });
+  auto device = Open();
+  try {
+    Verify(*device, "R1");
+    ADD_FAILURE() << "an endless listing ended as a verdict";
+  } catch (const EQVError& e) {
+    const std::string expected = "Verification incomplete: " + std::to_string(kPayment_SATISPAY::kVerifyPagesPerStatus) +
+                                 " payments searched, window not exhausted";
+    EXPECT_EQ(std::string(e.what()), expected);
+  }
+  EXPECT_EQ(service_.Requests().size(), static_cast<size_t>(kPayment_SATISPAY::kVerifyPagesPerStatus) + 2);
+  EXPECT_EQ(service_.Requests().back().target.find("status=CANCELED") != std::string::npos, true);
+
+  found_in_canceled = PaymentJson("z", "R1", today, "CANCELED");
+  const _int_PAY_result canceled = Verify(*device, "R1");
+  EXPECT_TRUE(canceled.Error);
+  EXPECT_EQ(canceled.ErrorText, u"CANCELED");
+  EXPECT_EQ(canceled.PaymentNumber, u"z");
 }
 
 TEST_F(SatispayDeviceTest, VerifyReportsStatusFailureAndBadDates) {

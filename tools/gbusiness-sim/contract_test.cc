@@ -270,6 +270,7 @@ TEST_F(ContractTest, ReceivedRequestsAreRecordedWithTheirHeaders) {
   EXPECT_EQ(requests[1]["target"], "/g_business/v1/payments?limit=3");
   EXPECT_EQ(requests[1]["headers"]["host"], json::array({"127.0.0.1:" + std::to_string(port_)}));
   EXPECT_TRUE(requests[1]["headers"].contains("authorization"));
+  EXPECT_FALSE(requests[1]["headers"].contains("remote_addr"));  // only what the client sent
   Control("DELETE", "/control/requests");
   EXPECT_EQ(Control("GET", "/control/requests")["requests"].size(), 0u);
 }

@@ -103,6 +103,8 @@ void SimServer::Record(const httplib::Request& request) {
   for (const auto& [name, value] : request.headers) {
     std::string lower = name;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // The server library files the connection's addresses among the headers; they were not sent.
+    if (lower == "remote_addr" || lower == "remote_port" || lower == "local_addr" || lower == "local_port") continue;
     record.headers.emplace_back(std::move(lower), value);
   }
   std::lock_guard lock(stats_mutex_);
@@ -267,6 +269,17 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
     Send(response, JsonAnswer(nlohmann::json::object()));
   } else if (path == "/control/payments" && method == "GET") {
     Send(response, JsonAnswer({{"data", store_.All()}}));
+  } else if (path == "/control/payments" && method == "POST" && body.is_array()) {
+    nlohmann::json added = nlohmann::json::array();
+    for (const nlohmann::json& item : body) {
+      const Answer answer = store_.Seed(item.dump());
+      if (answer.status != 200) {
+        Send(response, answer);
+        return;
+      }
+      added.push_back(nlohmann::json::parse(answer.body));
+    }
+    Send(response, JsonAnswer({{"data", added}}));
   } else if (path == "/control/payments" && method == "POST") {
     Send(response, store_.Seed(request.body));
   } else if (std::regex_match(path, match, kPaymentAction) && method == "POST") {

@@ -130,6 +130,7 @@ bool kIOHandler_HTTP::InputBufferContainsData() {
 }
 
 void kIOHandler_HTTP::SetParameter(const std::u16string& aName, const std::u16string& aValue) {
+  if (aName.empty()) return;  // names no header
   CheckHeader(aName, aValue);
   for (auto it = fCustomHeaders.begin(); it != fCustomHeaders.end(); ++it) {
     if (!SameText(HeaderName(*it), aName)) continue;
@@ -140,7 +141,7 @@ void kIOHandler_HTTP::SetParameter(const std::u16string& aName, const std::u16st
     }
     return;
   }
-  if (!aName.empty() && !aValue.empty()) fCustomHeaders.push_back(aName + u": " + aValue);
+  if (!aValue.empty()) fCustomHeaders.push_back(aName + u": " + aValue);
 }
 
 std::u16string kIOHandler_HTTP::DecodeError(int32_t aErrorCode) {

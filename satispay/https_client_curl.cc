@@ -175,8 +175,8 @@ HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
 
   const CURLcode code = curl_easy_perform(h);
   if (transfer.too_large) {
-    throw EHttpsFailure(HttpsFailureKind::kOther, u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) +
-                   u" bytes");
+    throw EHttpsFailure(HttpsFailureKind::kOther,
+                        u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) + u" bytes");
   }
   if (code != CURLE_OK) {
     std::string message = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);

@@ -255,6 +255,8 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   int32_t status = 0;
   std::u16string status_text;
   std::string body;
+  // A repeat shares the request's time limit with the first attempt.
+  const auto deadline = std::chrono::steady_clock::now() + request.total_timeout;
   for (int attempt = 1;; ++attempt) {
     request.headers.clear();
     if (is_signed) {
@@ -284,8 +286,11 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
       // key makes the service answer with that payment instead of making a second one.
       // After a time-out the host decides.
       const auto* transport = dynamic_cast<const EHttpsFailure*>(&failure);
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
       if (creation && attempt == 1 && transport != nullptr &&
-          transport->Kind() == HttpsFailureKind::kDropped) {
+          transport->Kind() == HttpsFailureKind::kDropped && left.count() > 0) {
+        request.total_timeout = left;
         Log(tQV_MessageType::let_info, u"kSATISPAY.Retry", u"Idempotency-Key=" + idempotency_key);
         continue;
       }
@@ -527,11 +532,8 @@ bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDat
           (page == 0 ? u"?starting_after_timestamp=" + IntToStr(start_value)
                      : u"?starting_after=" + EncodeUrlPart(last_id)) +
           u"&limit=20" + status_query;
-      fJSONResponse.clear();
-      if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) {
-        fJSONResponse.clear();
-        return false;
-      }
+      fJSONResponse.clear();  // a failed request leaves it so
+      if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) return false;
       const json answer = ReadListingPage();
       const auto has_more = answer.find("has_more");
       if (has_more != answer.end() && has_more->is_boolean()) more = has_more->get<bool>();

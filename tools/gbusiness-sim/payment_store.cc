@@ -71,8 +71,8 @@ Answer InvalidRequest(const std::string& message) { return ErrorAnswer(400, 36, 
 bool ValidMetadata(const json& metadata) {
   if (!metadata.is_object() || metadata.size() > kMaxMetadataPairs) return false;
   for (const auto& [key, value] : metadata.items()) {
-    if (key.size() > kMaxMetadataKey || !value.is_string() || value.get_ref<const std::string&>().size() > kMaxMetadataValue)
-      return false;
+    if (key.size() > kMaxMetadataKey || !value.is_string()) return false;
+    if (value.get_ref<const std::string&>().size() > kMaxMetadataValue) return false;
   }
   return true;
 }

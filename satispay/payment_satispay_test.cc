@@ -427,6 +427,12 @@ TEST_F(SatispayDeviceTest, LineBreaksInHeaderSourcesSendNothing) {
         << ToUtf8(result.ErrorText);
     EXPECT_EQ(device->IOHandler().ErrorCode(), 500);
   }
+  // A host name from the environment ends up in the URL and the signed host header.
+  setenv("QVPA_SATISPAY_HOST", (server_.HostPort() + "\r\nX-Injected: 1").c_str(), 1);
+  auto device = Open();
+  const _int_PAY_result result = Pay(*device, "<Action>PAY</Action><Phase>DO</Phase><Attributes>p-1</Attributes>");
+  EXPECT_TRUE(result.Error);
+  EXPECT_TRUE(result.ErrorText.starts_with(u"HTTP header host is not valid")) << ToUtf8(result.ErrorText);
   EXPECT_EQ(service_.Requests().size(), 0u);
 }
 

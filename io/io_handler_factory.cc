@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "io/io_handler_com.h"
 #include "io/io_handler_http.h"
+#include "io/io_handler_tcp.h"
 
 namespace qvpa {
 
@@ -14,8 +15,9 @@ std::unique_ptr<kIOHandler> CreateIOHandler(const kConnection& aConnection,
       return std::make_unique<kIOHandler_Com>(&aConnection, aDirectory, aFileName);
     case qvConnectionType::HTTP:
       return std::make_unique<kIOHandler_HTTP>(&aConnection, aDirectory, aFileName);
-    case qvConnectionType::OPOS:
     case qvConnectionType::TCP:
+      return std::make_unique<kIOHandler_TCP>(aConnection, aDirectory, aFileName);
+    case qvConnectionType::OPOS:
     case qvConnectionType::Serial:
     case qvConnectionType::DLL:
     case qvConnectionType::Spool:

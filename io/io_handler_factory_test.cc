@@ -31,9 +31,18 @@ TEST(IOHandlerFactoryTest, HttpConnectionGivesTheHttpChannel) {
   EXPECT_EQ(channel->ClassName(), u"kIOHandler_HTTP");
 }
 
+TEST(IOHandlerFactoryTest, TcpConnectionGivesTheTcpChannelOnItsEndpoint) {
+  kConnection connection;
+  connection.SetConnectionType(qvConnectionType::TCP);
+  connection.SetAddress(u"10.0.0.7");
+  connection.SetPort(9100);
+  auto channel = CreateIOHandler(connection, u"", u"");
+  ASSERT_EQ(channel->ClassName(), u"kIOHandler_TCP");
+  EXPECT_FALSE(channel->Connected());
+}
+
 TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
-  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::TCP,
-                                      qvConnectionType::Serial, qvConnectionType::DLL,
+  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::Serial, qvConnectionType::DLL,
                                       qvConnectionType::Spool};
   for (qvConnectionType type : missing) {
     kConnection connection;

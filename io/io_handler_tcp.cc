@@ -1,0 +1,208 @@
+#include "io/io_handler_tcp.h"
+
+#include <chrono>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "io/code_page.h"
+#include "io/tcp_socket.h"
+
+namespace qvpa {
+
+namespace {
+
+constexpr char16_t kReadTimedOut[] = u"Read timed out";
+constexpr char16_t kPeerClosed[] = u"Connection closed by peer";
+
+// Whole milliseconds since a start.
+class Stopwatch {
+ public:
+  int64_t ElapsedMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now() - start_)
+        .count();
+  }
+  // What is left until more than aLimitMs have passed (never negative).
+  int32_t WaitWithin(int32_t aLimitMs) const {
+    const int64_t left = static_cast<int64_t>(aLimitMs) + 1 - ElapsedMs();
+    return left > 0 ? static_cast<int32_t>(left) : 0;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+kIOHandler_TCP::kIOHandler_TCP(const kConnection& aConnection, const std::u16string& aDirectory,
+                               const std::u16string& aFileName)
+    : kIOHandler(&aConnection, aDirectory, aFileName),
+      fHost(aConnection.Address()),
+      fPort(static_cast<uint16_t>(aConnection.Port() & 0xFFFF)) {}
+
+kIOHandler_TCP::~kIOHandler_TCP() { fTCPClient.reset(); }
+
+TcpSocket& kIOHandler_TCP::Socket() {
+  if (!fTCPClient) {
+    throw EQVError(u"TCP channel to " + fHost + u":" + IntToStr(fPort) +
+                   u" has no connection: call Connect first");
+  }
+  return *fTCPClient;
+}
+
+bool kIOHandler_TCP::GetConnected() {
+  try {
+    return fTCPClient && fTCPClient->Connected();
+  } catch (...) {
+    return false;
+  }
+}
+
+bool kIOHandler_TCP::Connect() {
+  kIOHandler::Connect();
+  Debug(tQV_MessageType::let_info, u"Host=" + fHost);
+  Debug(tQV_MessageType::let_info, u"Port=" + IntToStr(fPort));
+  try {
+    if (!fTCPClient) fTCPClient = std::make_unique<TcpSocket>();
+    if (!fTCPClient->Connected()) fTCPClient->Connect(ToUtf8(fHost), fPort, ConnectTimeout());
+    const bool connected = fTCPClient->Connected();
+    if (!connected) WriteLog(tQV_MessageType::let_error, u"Connect Timeout", u"");
+    return connected;
+  } catch (const EQVError& e) {
+    WriteLog(tQV_MessageType::let_error, u"Connect Error", e.Message());
+    return false;
+  }
+}
+
+bool kIOHandler_TCP::Disconnect() {
+  if (GetConnected()) fTCPClient->Close();
+  return !GetConnected();
+}
+
+void kIOHandler_TCP::ClearBuffers() { Socket().DiscardInput(); }
+
+bool kIOHandler_TCP::InputBufferContainsData() { return Socket().HasInput(); }
+
+bool kIOHandler_TCP::Write(const std::u16string& aMessage) {
+  WriteLog(tQV_MessageType::let_info, u"Write", aMessage);
+  const std::string bytes =
+      CodePage() != 0 ? EncodeCodePage(aMessage, CodePage()) : EncodeLatin1(aMessage);
+  Socket().SendAll(bytes);
+  return true;
+}
+
+bool kIOHandler_TCP::WriteBytes(const std::vector<uint8_t>& aBytes) {
+  const std::string_view bytes(reinterpret_cast<const char*>(aBytes.data()), aBytes.size());
+  WriteLog(tQV_MessageType::let_info, u"Write", DecodeLatin1(bytes));
+  Socket().SendAll(bytes);
+  return true;
+}
+
+std::u16string kIOHandler_TCP::ReadChars(int32_t aCharsNum) {
+  TcpSocket& socket = Socket();
+  const Stopwatch clock;
+  std::u16string result;
+  try {
+    while (static_cast<int64_t>(result.size()) < aCharsNum) {
+      uint8_t byte = 0;
+      const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+      if (got == TcpSocket::ReadResult::kClosed) throw EQVError(kPeerClosed);
+      if (got == TcpSocket::ReadResult::kTimeout) break;
+      result += static_cast<char16_t>(byte);
+    }
+  } catch (const EQVError& e) {
+    WriteLog(tQV_MessageType::let_error, u"ReadChars Unexpected error", e.Message());
+    return {};
+  }
+  std::u16string text = result;
+  if (HexLog()) text += u" [" + HexString(result) + u"]";
+  if (static_cast<int64_t>(result.size()) < aCharsNum) {
+    WriteLog(tQV_MessageType::let_error, u"Read Timeout", text);
+  } else {
+    WriteLog(tQV_MessageType::let_info, u"Read", text);
+  }
+  return result;
+}
+
+std::u16string kIOHandler_TCP::ReadUpTo(std::span<const uint8_t> aChars) {
+  TcpSocket& socket = Socket();
+  std::u16string list;
+  std::u16string hex_list;
+  for (uint8_t c : aChars) {
+    if (!list.empty()) {
+      list += u',';
+      hex_list += u',';
+    }
+    list += static_cast<char16_t>(c);
+    hex_list += HexString(std::u16string(1, static_cast<char16_t>(c)));
+  }
+  Debug(tQV_MessageType::let_info,
+        u"Waiting for:" + list + (HexLog() ? u" [" + hex_list + u"]" : std::u16string()));
+
+  const Stopwatch clock;
+  std::u16string result;
+  bool by_time = false;
+  try {
+    for (;;) {
+      uint8_t byte = 0;
+      const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+      if (got == TcpSocket::ReadResult::kClosed) throw EQVError(kPeerClosed);
+      if (got == TcpSocket::ReadResult::kTimeout) throw EQVError(kReadTimedOut);
+      result += static_cast<char16_t>(byte);
+      by_time = clock.ElapsedMs() > ReadTimeout();
+      bool terminator = false;
+      for (uint8_t c : aChars) terminator = terminator || c == byte;
+      if (terminator || by_time) break;
+    }
+  } catch (const EQVError& e) {
+    WriteLog(tQV_MessageType::let_error, u"ReadUpTo Unexpected error", e.Message());
+    return result;
+  }
+  if (by_time) {
+    WriteLog(tQV_MessageType::let_error, u"Read Timeout", result);
+  } else {
+    WriteLog(tQV_MessageType::let_info, u"Read", result);
+  }
+  return result;
+}
+
+std::u16string kIOHandler_TCP::ReadAll() {
+  TcpSocket& socket = Socket();
+  const Stopwatch clock;
+  std::u16string result;
+  try {
+    for (;;) {
+      uint8_t byte = 0;
+      const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+      if (got == TcpSocket::ReadResult::kClosed) {
+        WriteLog(tQV_MessageType::let_info, u"Read", result);
+        return result;
+      }
+      if (got == TcpSocket::ReadResult::kTimeout) throw EQVError(kReadTimedOut);
+      result += static_cast<char16_t>(byte);
+      if (clock.ElapsedMs() > ReadTimeout()) {
+        WriteLog(tQV_MessageType::let_error, u"Read Timeout", result);
+        return result;
+      }
+    }
+  } catch (const EQVError& e) {
+    WriteLog(tQV_MessageType::let_error, u"ReadAll Unexpected error", e.Message());
+  }
+  return result;
+}
+
+std::vector<uint8_t> kIOHandler_TCP::ReadBytes(int32_t aCount) {
+  TcpSocket& socket = Socket();
+  const Stopwatch clock;
+  std::vector<uint8_t> bytes;
+  while (static_cast<int64_t>(bytes.size()) < aCount) {
+    uint8_t byte = 0;
+    const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+    if (got == TcpSocket::ReadResult::kClosed) throw EQVError(kPeerClosed);
+    if (got == TcpSocket::ReadResult::kTimeout) throw EQVError(kReadTimedOut);
+    bytes.push_back(byte);
+  }
+  return bytes;
+}
+
+}  // namespace qvpa

@@ -1,0 +1,337 @@
+// The TCP channel against loopback peers started by each test: one that answers and
+// closes, one that streams without end, one that stays silent, one that resets, and a
+// port nobody listens on.
+#include "io/io_handler_tcp.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/error_test_support.h"
+#include "base/text.h"
+#include "io/loopback_peer.h"
+#include "io/test_support.h"
+
+namespace qvpa {
+namespace {
+
+using testing_io::CloseAndReadLog;
+using testing_io::LoopbackPeer;
+using testing_io::TempDir;
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kReadTimeout = 300;
+// Upper bound for a read bounded by kReadTimeout, generous for a loaded machine.
+constexpr auto kReadBound = std::chrono::seconds(5);
+
+std::unique_ptr<kIOHandler_TCP> MakeChannel(const TempDir& dir, int port,
+                                            int32_t read_timeout = kReadTimeout) {
+  kConnection connection;
+  connection.SetConnectionType(qvConnectionType::TCP);
+  connection.SetAddress(u"127.0.0.1");
+  connection.SetPort(port);
+  connection.SetReadTimeOut(read_timeout);
+  connection.SetConnectTimeOut(2000);
+  return std::make_unique<kIOHandler_TCP>(connection, dir.u16(), u"TCP_TEST");
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string Dump(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const auto& l : lines) all += l + "\n";
+  return all;
+}
+
+TEST(TcpChannelTest, ConnectLogsTheEndpointAndDoesNotReconnect) {
+  // Each connection is greeted with its number; a reconnect would read "2".
+  int connections = 0;
+  LoopbackPeer peer([&connections](int fd) {
+    LoopbackPeer::Send(fd, std::to_string(++connections));
+    LoopbackPeer::AwaitClose(fd);
+  });
+  TempDir dir;
+  kConnection connection;
+  connection.SetAddress(u"127.0.0.1");
+  connection.SetPort(peer.port() + 0x10000);  // only the low 16 bits count
+  auto channel = std::make_unique<kIOHandler_TCP>(connection, dir.u16(), u"TCP_TEST");
+  channel->SetVersion(u"9.9");
+  EXPECT_FALSE(channel->Connected());
+  EXPECT_TRUE(channel->Connect());
+  EXPECT_TRUE(channel->Connected());
+  EXPECT_TRUE(channel->Connect());
+  EXPECT_EQ(channel->ReadChars(1), u"1");
+  EXPECT_TRUE(channel->Disconnect());
+  EXPECT_FALSE(channel->Connected());
+
+  const auto lines = CloseAndReadLog(channel);
+  const std::string port = std::to_string(peer.port());
+  const std::vector<std::string> banner = {
+      " - *************************************************************",
+      " - kIOHandler_TCP", " - 9.9", " - ConnectTimeout=1000", " - ReadTimeout=1000",
+      " - Host=127.0.0.1", " - Port=" + port};
+  ASSERT_EQ(lines.size(), 3 + 2 * banner.size()) << Dump(lines);
+  for (size_t i = 0; i < banner.size(); ++i) {
+    EXPECT_EQ(lines[1 + i], banner[i]);
+    EXPECT_EQ(lines[1 + banner.size() + i], banner[i]);
+  }
+}
+
+TEST(TcpChannelTest, ClosedPortFailsToConnectWithTheReason) {
+  TempDir dir;
+  auto channel = MakeChannel(dir, testing_io::ClosedLoopbackPort());
+  EXPECT_FALSE(channel->Connect());
+  EXPECT_FALSE(channel->Connected());
+  EXPECT_FALSE(channel->ErrorFound());
+  const auto lines = CloseAndReadLog(channel);
+  EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                         [](const std::string& l) {
+                           return l.rfind(" - ERROR - Connect Error:Cannot connect to 127.0.0.1:", 0) == 0 &&
+                                  l.find("Connection refused") != std::string::npos;
+                         }),
+            lines.end())
+      << Dump(lines);
+}
+
+TEST(TcpChannelTest, ConnectGivesUpAfterTheConnectTimeout) {
+  // A listener whose accept queue is full drops further handshakes, so the connect hangs.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  TempDir dir;
+  kConnection connection;
+  connection.SetAddress(u"127.0.0.1");
+  connection.SetPort(ntohs(addr.sin_port));
+  connection.SetConnectTimeOut(300);
+  auto channel = std::make_unique<kIOHandler_TCP>(connection, dir.u16(), u"TCP_TEST");
+  const auto start = Clock::now();
+  EXPECT_FALSE(channel->Connect());
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_LT(Clock::now() - start, kReadBound);
+  const auto lines = CloseAndReadLog(channel);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - Connect Timeout:")) << Dump(lines);
+  for (int fd : fillers) ::close(fd);
+  ::close(listener);
+}
+
+TEST(TcpChannelTest, ReadUpToStopsAtTheTerminatorAndLogsTheList) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::Send(fd, "ABC\rDEF\n");
+    LoopbackPeer::AwaitClose(fd);
+  });
+  TempDir dir;
+  auto channel = MakeChannel(dir, peer.port());
+  channel->SetHexLog(true);
+  ASSERT_TRUE(channel->Connect());
+  const uint8_t terminators[] = {13, 10};
+  EXPECT_EQ(channel->ReadUpTo(terminators), u"ABC\r");
+  EXPECT_EQ(channel->ReadUpTo(terminators), u"DEF\n");
+  const auto lines = CloseAndReadLog(channel);
+  EXPECT_TRUE(HasLine(lines, " - Waiting for:\r,\n [0d,0a]")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - Read:ABC\r [41 42 43 0d]")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - Read:DEF\n [44 45 46 0a]")) << Dump(lines);
+}
+
+TEST(TcpChannelTest, ReadAllReturnsTheWholeReplyOfAPeerThatCloses) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::Send(fd, "STATUS OK\r\nBYE"); });
+  TempDir dir;
+  auto channel = MakeChannel(dir, peer.port(), 5000);
+  ASSERT_TRUE(channel->Connect());
+  EXPECT_EQ(channel->ReadAll(), u"STATUS OK\r\nBYE");
+  EXPECT_FALSE(channel->Connected());
+  const auto lines = CloseAndReadLog(channel);
+  EXPECT_TRUE(HasLine(lines, " - Read:STATUS OK")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, "BYE")) << Dump(lines);
+}
+
+TEST(TcpChannelTest, EveryByteValueArrivesAsTheSameCharacterCode) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  LoopbackPeer peer([&all](int fd) {
+    LoopbackPeer::Send(fd, all + all);
+    LoopbackPeer::AwaitClose(fd);
+  });
+  TempDir dir;
+  auto channel = MakeChannel(dir, peer.port(), 5000);
+  ASSERT_TRUE(channel->Connect());
+  const std::u16string text = channel->ReadChars(256);
+  ASSERT_EQ(text.size(), 256u);
+  for (int b = 0; b < 256; ++b) EXPECT_EQ(text[b], static_cast<char16_t>(b)) << b;
+  const std::vector<uint8_t> bytes = channel->ReadBytes(256);
+  ASSERT_EQ(bytes.size(), 256u);
+  for (int b = 0; b < 256; ++b) EXPECT_EQ(bytes[b], b);
+}
+
+TEST(TcpChannelTest, SilentPeerEndsEveryReadAfterTheReadTimeout) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::Send(fd, "XY");
+    LoopbackPeer::AwaitClose(fd);
+  });
+  TempDir dir;
+  auto channel = MakeChannel(dir, peer.port());
+  ASSERT_TRUE(channel->Connect());
+
+  auto start = Clock::now();
+  EXPECT_EQ(channel->ReadChars(3), u"XY");  // two of three, then the time-out
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(kReadTimeout));
+  EXPECT_LT(Clock::now() - start, kReadBound);
+
+  const uint8_t cr[] = {13};
+  start = Clock::now();
+  EXPECT_EQ(channel->ReadUpTo(cr), u"");
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(kReadTimeout));
+  EXPECT_LT(Clock::now() - start, kReadBound);
+
+  start = Clock::now();
+  EXPECT_EQ(channel->ReadAll(), u"");
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(kReadTimeout));
+  EXPECT_LT(Clock::now() - start, kReadBound);
+
+  EXPECT_EQ(ErrorOf([&] { channel->ReadBytes(1); }), u"Read timed out");
+  EXPECT_FALSE(channel->ErrorFound());
+  const auto lines = CloseAndReadLog(channel);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:XY")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - ReadUpTo Unexpected error:Read timed out")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - ReadAll Unexpected error:Read timed out")) << Dump(lines);
+}
+
+TEST(TcpChannelTest, StreamingPeerWithoutTerminatorEndsByTime) {
+  LoopbackPeer peer([](int fd) {
+    const std::string chunk(1024, 'z');
+    while (::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+    }
+  });
+  TempDir dir;
+  auto channel = MakeChannel(dir, peer.port(), 100);
+  ASSERT_TRUE(channel->Connect());
+  const uint8_t cr[] = {13};
+  for (int round = 0; round < 2; ++round) {
+    const auto start = Clock::now();
+    const std::u16string text = round == 0 ? channel->ReadUpTo(cr) : channel->ReadAll();
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_LT(Clock::now() - start, kReadBound);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.find_first_not_of(u'z'), std::u16string::npos);
+  }
+  channel->Disconnect();
+  const auto lines = CloseAndReadLog(channel);
+  const auto timeouts = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.rfind(" - ERROR - Read Timeout:zzz", 0) == 0;
+  });
+  EXPECT_EQ(timeouts, 2) << lines.size();
+}
+
+TEST(TcpChannelTest, ResetConnectionIsLoggedNotThrown) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::Send(fd, "AB");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    LoopbackPeer::ResetOnClose(fd);
+  });
+  TempDir dir;
+  auto channel = MakeChannel(dir, peer.port(), 5000);
+  ASSERT_TRUE(channel->Connect());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto start = Clock::now();
+  channel->ReadAll();
+  EXPECT_LT(Clock::now() - start, kReadBound);
+  EXPECT_EQ(channel->ReadChars(5), u"");
+  const auto lines = CloseAndReadLog(channel);
+  const auto reset = [](const std::string& l) { return l.find("Connection reset by peer") != std::string::npos; };
+  EXPECT_NE(std::find_if(lines.begin(), lines.end(), reset), lines.end()) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - ReadChars Unexpected error:Connection closed by peer") ||
+              std::count_if(lines.begin(), lines.end(), reset) == 2)
+      << Dump(lines);
+}
+
+TEST(TcpChannelTest, WritesSendTextInTheCodePageAndRefuseWhatItCannotHold) {
+  std::mutex mutex;
+  std::string received;
+  {
+    LoopbackPeer peer([&](int fd) {
+      const std::string all = LoopbackPeer::ReceiveAll(fd);
+      std::lock_guard<std::mutex> lock(mutex);
+      received = all;
+    });
+    TempDir dir;
+    auto channel = MakeChannel(dir, peer.port());
+    ASSERT_TRUE(channel->Connect());
+    EXPECT_TRUE(channel->Write(u"\u00e9\u00ff|"));
+    EXPECT_EQ(ErrorOf([&] { channel->Write(u"\u20ac"); }),
+              u"Character \"\u20ac\" (U+20AC) has no byte in one byte per character");
+    channel->SetCodePage(1252);
+    EXPECT_TRUE(channel->Write(u"\u20ac|"));
+    channel->SetCodePage(437);
+    EXPECT_EQ(ErrorOf([&] { channel->Write(u"\u20ac"); }),
+              u"Character \"\u20ac\" (U+20AC) has no byte in code page 437");
+    EXPECT_TRUE(channel->WriteBytes({0x02, 0x80, 0x03}));
+    channel->Disconnect();
+    const auto lines = CloseAndReadLog(channel);
+    EXPECT_TRUE(HasLine(lines, " - Write:\xc3\xa9\xc3\xbf|")) << Dump(lines);
+    EXPECT_TRUE(HasLine(lines, " - Write:\x02\xc2\x80\x03")) << Dump(lines);
+  }
+  EXPECT_EQ(received, "\xe9\xff|\x80|\x02\x80\x03");
+}
+
+TEST(TcpChannelTest, BufferCallsSeeWhatHasArrived) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::Send(fd, "OLD");
+    char go;
+    ::recv(fd, &go, 1, 0);
+    LoopbackPeer::Send(fd, "NEW");
+    LoopbackPeer::AwaitClose(fd);
+  });
+  TempDir dir;
+  auto channel = MakeChannel(dir, peer.port(), 5000);
+  ASSERT_TRUE(channel->Connect());
+  const auto deadline = Clock::now() + kReadBound;
+  while (!channel->InputBufferContainsData() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(channel->InputBufferContainsData());
+  channel->ClearBuffers();
+  EXPECT_FALSE(channel->InputBufferContainsData());
+  channel->Write(u"!");
+  EXPECT_EQ(channel->ReadChars(3), u"NEW");
+}
+
+TEST(TcpChannelTest, ReadsAndBufferCallsBeforeConnectAreRefused) {
+  TempDir dir;
+  auto channel = MakeChannel(dir, 1);
+  const std::u16string refusal = u"TCP channel to 127.0.0.1:1 has no connection: call Connect first";
+  const uint8_t cr[] = {13};
+  EXPECT_EQ(ErrorOf([&] { channel->ReadChars(1); }), refusal);
+  EXPECT_EQ(ErrorOf([&] { channel->ReadUpTo(cr); }), refusal);
+  EXPECT_EQ(ErrorOf([&] { channel->ReadAll(); }), refusal);
+  EXPECT_EQ(ErrorOf([&] { channel->ReadBytes(1); }), refusal);
+  EXPECT_EQ(ErrorOf([&] { channel->ClearBuffers(); }), refusal);
+  EXPECT_EQ(ErrorOf([&] { channel->InputBufferContainsData(); }), refusal);
+  EXPECT_EQ(ErrorOf([&] { channel->Write(u"x"); }), refusal);
+  EXPECT_FALSE(channel->Connected());
+  EXPECT_TRUE(channel->Disconnect());
+}
+
+}  // namespace
+}  // namespace qvpa

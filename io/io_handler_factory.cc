@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "io/io_handler_com.h"
 #include "io/io_handler_http.h"
+#include "io/io_handler_serial.h"
 #include "io/io_handler_tcp.h"
 
 namespace qvpa {
@@ -17,8 +18,9 @@ std::unique_ptr<kIOHandler> CreateIOHandler(const kConnection& aConnection,
       return std::make_unique<kIOHandler_HTTP>(&aConnection, aDirectory, aFileName);
     case qvConnectionType::TCP:
       return std::make_unique<kIOHandler_TCP>(aConnection, aDirectory, aFileName);
-    case qvConnectionType::OPOS:
     case qvConnectionType::Serial:
+      return std::make_unique<kIOHandler_Serial>(aConnection, aDirectory, aFileName);
+    case qvConnectionType::OPOS:
     case qvConnectionType::DLL:
     case qvConnectionType::Spool:
       break;

@@ -41,6 +41,18 @@ TEST(IOHandlerFactoryTest, TcpConnectionGivesTheTcpChannelOnItsEndpoint) {
   EXPECT_FALSE(channel->Connected());
 }
 
+TEST(IOHandlerFactoryTest, SerialConnectionGivesTheSerialChannelWithAClosedPort) {
+  kConnection connection;
+  connection.SetConnectionType(qvConnectionType::Serial);
+  connection.SetSerialPort(u"COM3");
+  connection.SetSpeed(9600);
+  connection.SetDataBits(8);
+  connection.SetStopBits(1);
+  auto channel = CreateIOHandler(connection, u"", u"");
+  ASSERT_EQ(channel->ClassName(), u"kIOHandler_Serial");
+  EXPECT_FALSE(channel->Connected());
+}
+
 TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
   const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::Serial, qvConnectionType::DLL,
                                       qvConnectionType::Spool};

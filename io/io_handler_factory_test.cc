@@ -54,7 +54,7 @@ TEST(IOHandlerFactoryTest, SerialConnectionGivesTheSerialChannelWithAClosedPort)
 }
 
 TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
-  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::Serial, qvConnectionType::DLL,
+  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::DLL,
                                       qvConnectionType::Spool};
   for (qvConnectionType type : missing) {
     kConnection connection;

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "io/io_handler_com.h"
+#include "io/io_handler_dll.h"
 #include "io/io_handler_http.h"
 #include "io/io_handler_serial.h"
 #include "io/io_handler_tcp.h"
@@ -20,8 +21,9 @@ std::unique_ptr<kIOHandler> CreateIOHandler(const kConnection& aConnection,
       return std::make_unique<kIOHandler_TCP>(aConnection, aDirectory, aFileName);
     case qvConnectionType::Serial:
       return std::make_unique<kIOHandler_Serial>(aConnection, aDirectory, aFileName);
-    case qvConnectionType::OPOS:
     case qvConnectionType::DLL:
+      return std::make_unique<kIOHandler_Dll>(aConnection, aDirectory, aFileName);
+    case qvConnectionType::OPOS:
     case qvConnectionType::Spool:
       break;
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
+#include "base/error_test_support.h"
 #include "base/text.h"
 #include "io/test_support.h"
 
@@ -53,9 +54,16 @@ TEST(IOHandlerFactoryTest, SerialConnectionGivesTheSerialChannelWithAClosedPort)
   EXPECT_FALSE(channel->Connected());
 }
 
+TEST(IOHandlerFactoryTest, DllConnectionLoadsItsLibraryOrFails) {
+  kConnection connection;
+  connection.SetConnectionType(qvConnectionType::DLL);
+  connection.SetLibraryName(u"libqvpa-no-such-library.so");
+  const std::u16string error = ErrorOf([&] { CreateIOHandler(connection, u"", u""); });
+  EXPECT_EQ(error.rfind(u"Unable to Load Library libqvpa-no-such-library.so. ", 0), 0u) << ToUtf8(error);
+}
+
 TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
-  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::DLL,
-                                      qvConnectionType::Spool};
+  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::Spool};
   for (qvConnectionType type : missing) {
     kConnection connection;
     connection.SetConnectionType(type);

@@ -4,6 +4,7 @@
 #include "io/io_handler_com.h"
 #include "io/io_handler_dll.h"
 #include "io/io_handler_http.h"
+#include "io/io_handler_opos.h"
 #include "io/io_handler_serial.h"
 #include "io/io_handler_tcp.h"
 
@@ -24,6 +25,7 @@ std::unique_ptr<kIOHandler> CreateIOHandler(const kConnection& aConnection,
     case qvConnectionType::DLL:
       return std::make_unique<kIOHandler_Dll>(aConnection, aDirectory, aFileName);
     case qvConnectionType::OPOS:
+      return std::make_unique<kIOHandler_OPOS>(aConnection, aDirectory, aFileName);
     case qvConnectionType::Spool:
       break;
   }

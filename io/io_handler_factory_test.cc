@@ -62,8 +62,15 @@ TEST(IOHandlerFactoryTest, DllConnectionLoadsItsLibraryOrFails) {
   EXPECT_EQ(error.rfind(u"Unable to Load Library libqvpa-no-such-library.so. ", 0), 0u) << ToUtf8(error);
 }
 
+TEST(IOHandlerFactoryTest, OposConnectionBuildsEvenWithoutAControl) {
+  kConnection connection;  // a fresh connection is of type OPOS
+  auto channel = CreateIOHandler(connection, u"", u"");
+  ASSERT_EQ(channel->ClassName(), u"kIOHandler_OPOS");
+  EXPECT_FALSE(channel->Connected());
+}
+
 TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
-  const qvConnectionType missing[] = {qvConnectionType::OPOS, qvConnectionType::Spool};
+  const qvConnectionType missing[] = {qvConnectionType::Spool};
   for (qvConnectionType type : missing) {
     kConnection connection;
     connection.SetConnectionType(type);

@@ -85,6 +85,8 @@ class kIOHandler {
   // directory and a file name opens the daily log and writes the start banner.
   kIOHandler(const kConnection* aConnection, const std::u16string& aDirectory,
              const std::u16string& aFileName);
+  // Replaces only the error text, for channels whose failures leave flag and code alone.
+  void SetErrorMessage(std::u16string aMessage) { fErrorMessage = std::move(aMessage); }
 
  private:
   bool fErrorFound = false;

@@ -6,6 +6,7 @@
 #include "io/io_handler_http.h"
 #include "io/io_handler_opos.h"
 #include "io/io_handler_serial.h"
+#include "io/io_handler_spool.h"
 #include "io/io_handler_tcp.h"
 
 namespace qvpa {
@@ -27,10 +28,10 @@ std::unique_ptr<kIOHandler> CreateIOHandler(const kConnection& aConnection,
     case qvConnectionType::OPOS:
       return std::make_unique<kIOHandler_OPOS>(aConnection, aDirectory, aFileName);
     case qvConnectionType::Spool:
-      break;
+      return std::make_unique<kIOHandler_Spool>(aConnection, aDirectory, aFileName);
   }
-  throw EQVError(u"Connection Type " + ConnectionTypeName(aConnection.ConnectionType()) +
-                 u" is not available in this build");
+  // Only a value outside the enumeration gets here.
+  throw EQVError(u"Connection Type " + ConnectionTypeName(aConnection.ConnectionType()) + u" is not valid");
 }
 
 }  // namespace qvpa

@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/error_test_support.h"
 #include "base/text.h"
+#include "io/io_handler_spool.h"
 #include "io/test_support.h"
 
 namespace qvpa {
@@ -69,19 +70,19 @@ TEST(IOHandlerFactoryTest, OposConnectionBuildsEvenWithoutAControl) {
   EXPECT_FALSE(channel->Connected());
 }
 
-TEST(IOHandlerFactoryTest, TypesWithoutChannelAreNamedInTheError) {
-  const qvConnectionType missing[] = {qvConnectionType::Spool};
-  for (qvConnectionType type : missing) {
-    kConnection connection;
-    connection.SetConnectionType(type);
-    try {
-      CreateIOHandler(connection, u"", u"");
-      ADD_FAILURE() << "created " << ToUtf8(ConnectionTypeName(type));
-    } catch (const EQVError& e) {
-      EXPECT_EQ(e.Message(),
-                u"Connection Type " + ConnectionTypeName(type) + u" is not available in this build");
-    }
-  }
+TEST(IOHandlerFactoryTest, SpoolConnectionGivesTheSpoolChannelForNormalOutput) {
+  kConnection connection;
+  connection.SetConnectionType(qvConnectionType::Spool);
+  connection.SetPrinterName(u"Receipt");
+  auto channel = CreateIOHandler(connection, u"", u"");
+  ASSERT_EQ(channel->ClassName(), u"kIOHandler_Spool");
+  EXPECT_EQ(static_cast<kIOHandler_Spool&>(*channel).OutputType(), qvSpoolOutputType::Normal);
+}
+
+TEST(IOHandlerFactoryTest, ValueOutsideTheTypesIsRefused) {
+  kConnection connection;
+  connection.SetConnectionType(static_cast<qvConnectionType>(9));
+  EXPECT_EQ(ErrorOf([&] { CreateIOHandler(connection, u"", u""); }), u"Connection Type #9 is not valid");
 }
 
 }  // namespace

@@ -320,6 +320,11 @@ TEST_F(ProductLibraryTest, HandlesFromOneAfterLoad) {
   EXPECT_EQ(wrong.result, -1);
   EXPECT_EQ(wrong.error, u"Invalid class typecast");
   EXPECT_EQ(Element(wrong.output, u"Handle"), u"0");
+  // Without a connection section the channel is the fiscal printer's: built, then refused.
+  const Library::Answer no_connection = lib.Call(
+      "OPEN", u"<Request><Driver>QVPA_SATISPAY_10</Driver><LogId>P1</LogId>"
+              u"<Parameters><KeyID>k</KeyID></Parameters></Request>");
+  EXPECT_EQ(no_connection.error, u"Invalid class typecast");
   EXPECT_EQ(HandleOf(lib.Call("OPEN", OpenSatispay(u"http"))), 1);
   EXPECT_EQ(HandleOf(lib.Call("OPEN", OpenSatispay(u"http"))), 2);
   EXPECT_EQ(lib.Call("CLOSE", WithHandle(1)).result, 0);

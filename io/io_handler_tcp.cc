@@ -147,7 +147,11 @@ std::u16string kIOHandler_TCP::ReadUpTo(std::span<const uint8_t> aChars) {
       uint8_t byte = 0;
       const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
       if (got == TcpSocket::ReadResult::kClosed) throw EQVError(kPeerClosed);
-      if (got == TcpSocket::ReadResult::kTimeout) throw EQVError(kReadTimedOut);
+      if (got == TcpSocket::ReadResult::kTimeout) {
+        if (result.empty()) throw EQVError(kReadTimedOut);
+        by_time = true;  // bytes came, the terminator did not
+        break;
+      }
       result += static_cast<char16_t>(byte);
       by_time = clock.ElapsedMs() > ReadTimeout();
       bool terminator = false;
@@ -178,9 +182,9 @@ std::u16string kIOHandler_TCP::ReadAll() {
         WriteLog(tQV_MessageType::let_info, u"Read", result);
         return result;
       }
-      if (got == TcpSocket::ReadResult::kTimeout) throw EQVError(kReadTimedOut);
-      result += static_cast<char16_t>(byte);
-      if (clock.ElapsedMs() > ReadTimeout()) {
+      if (got == TcpSocket::ReadResult::kTimeout && result.empty()) throw EQVError(kReadTimedOut);
+      if (got == TcpSocket::ReadResult::kByte) result += static_cast<char16_t>(byte);
+      if (got == TcpSocket::ReadResult::kTimeout || clock.ElapsedMs() > ReadTimeout()) {
         WriteLog(tQV_MessageType::let_error, u"Read Timeout", result);
         return result;
       }

@@ -1,7 +1,9 @@
 // kIOHandler_TCP: a device over one TCP connection. Received bytes become characters
 // of the same code (0 to 255); text goes out one byte per character, or through the
 // Windows code page CodePage when it is not 0. Reads are bounded by ReadTimeout as a
-// whole, whatever the peer does; their failures are logged, never thrown. Writes,
+// whole, whatever the peer does: when it runs out after some bytes came the read ends
+// "Read Timeout"; when nothing came at all it fails as a socket read time-out. Read
+// failures are logged, never thrown. Writes,
 // ReadBytes and every read or buffer call before the first Connect throw EQVError.
 #ifndef QVPA_IO_IO_HANDLER_TCP_H_
 #define QVPA_IO_IO_HANDLER_TCP_H_

@@ -207,13 +207,20 @@ TEST(PaymentDeviceVersionTest, NeedsTheApplicationObject) {
 
 TEST_F(PaymentDeviceTest, ChannelFailureEndsConstruction) {
   kPaymentHandler handler;
-  // The default connection (no section) is a fiscal printer channel that this platform lacks.
   handler.Deserialize(u"<R><Driver>REC</Driver><Connection><Type>Com</Type></Connection></R>",
                       {qvPaymentHandlerDocumentType::dt_Open});
   EXPECT_NO_THROW(RecordingDevice{handler});
+  // Without a section the connection is a fiscal printer's: the channel builds even where
+  // the platform has no such control.
   kPaymentHandler no_connection;
   no_connection.Deserialize(u"<R><Driver>REC</Driver></R>", {qvPaymentHandlerDocumentType::dt_Open});
-  EXPECT_THROW(RecordingDevice{no_connection}, EQVError);
+  EXPECT_NO_THROW(RecordingDevice{no_connection});
+  kPaymentHandler missing_library;
+  missing_library.Deserialize(
+      u"<R><Driver>REC</Driver><Connection><Type>DLL</Type><LibraryName>libqvpa-absent.so</LibraryName>"
+      u"</Connection></R>",
+      {qvPaymentHandlerDocumentType::dt_Open});
+  EXPECT_THROW(RecordingDevice{missing_library}, EQVError);
 }
 
 }  // namespace

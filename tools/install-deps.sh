@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libssl-dev libcurl4-openssl-dev libpugixml-dev
           nlohmann-json3-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
-          openssl curl)
+          openssl curl libcups2-dev cups-daemon libcairo2-dev zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,6 +1,7 @@
 #include "io/io_handler_tcp.h"
 
 #include <chrono>
+#include <cstdint>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -101,22 +102,22 @@ bool kIOHandler_TCP::WriteBytes(const std::vector<uint8_t>& aBytes) {
 std::u16string kIOHandler_TCP::ReadChars(int32_t aCharsNum) {
   TcpSocket& socket = Socket();
   const Stopwatch clock;
-  std::u16string result;
+  std::string bytes;
+  const size_t wanted = aCharsNum > 0 ? static_cast<size_t>(aCharsNum) : 0;
   try {
-    while (static_cast<int64_t>(result.size()) < aCharsNum) {
-      uint8_t byte = 0;
-      const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+    while (bytes.size() < wanted) {
+      const auto got = socket.Read(bytes, wanted - bytes.size(), clock.WaitWithin(ReadTimeout()));
       if (got == TcpSocket::ReadResult::kClosed) throw EQVError(kPeerClosed);
       if (got == TcpSocket::ReadResult::kTimeout) break;
-      result += static_cast<char16_t>(byte);
     }
   } catch (const EQVError& e) {
     WriteLog(tQV_MessageType::let_error, u"ReadChars Unexpected error", e.Message());
     return {};
   }
+  const std::u16string result = DecodeLatin1(bytes);
   std::u16string text = result;
   if (HexLog()) text += u" [" + HexString(result) + u"]";
-  if (static_cast<int64_t>(result.size()) < aCharsNum) {
+  if (bytes.size() < wanted) {
     WriteLog(tQV_MessageType::let_error, u"Read Timeout", text);
   } else {
     WriteLog(tQV_MessageType::let_info, u"Read", text);
@@ -139,29 +140,29 @@ std::u16string kIOHandler_TCP::ReadUpTo(std::span<const uint8_t> aChars) {
   Debug(tQV_MessageType::let_info,
         u"Waiting for:" + list + (HexLog() ? u" [" + hex_list + u"]" : std::u16string()));
 
+  // Bytes are taken as they arrive, up to the first terminator; the time is compared
+  // after each arrival, so a terminator that comes late still ends by time.
   const Stopwatch clock;
-  std::u16string result;
+  std::string bytes;
   bool by_time = false;
   try {
     for (;;) {
-      uint8_t byte = 0;
-      const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+      bool terminated = false;
+      const auto got = socket.ReadUntil(bytes, aChars, clock.WaitWithin(ReadTimeout()), terminated);
       if (got == TcpSocket::ReadResult::kClosed) throw EQVError(kPeerClosed);
       if (got == TcpSocket::ReadResult::kTimeout) {
-        if (result.empty()) throw EQVError(kReadTimedOut);
+        if (bytes.empty()) throw EQVError(kReadTimedOut);
         by_time = true;  // bytes came, the terminator did not
         break;
       }
-      result += static_cast<char16_t>(byte);
       by_time = clock.ElapsedMs() > ReadTimeout();
-      bool terminator = false;
-      for (uint8_t c : aChars) terminator = terminator || c == byte;
-      if (terminator || by_time) break;
+      if (terminated || by_time) break;
     }
   } catch (const EQVError& e) {
     WriteLog(tQV_MessageType::let_error, u"ReadUpTo Unexpected error", e.Message());
-    return result;
+    return DecodeLatin1(bytes);
   }
+  const std::u16string result = DecodeLatin1(bytes);
   if (by_time) {
     WriteLog(tQV_MessageType::let_error, u"Read Timeout", result);
   } else {
@@ -173,40 +174,37 @@ std::u16string kIOHandler_TCP::ReadUpTo(std::span<const uint8_t> aChars) {
 std::u16string kIOHandler_TCP::ReadAll() {
   TcpSocket& socket = Socket();
   const Stopwatch clock;
-  std::u16string result;
+  std::string bytes;
   try {
     for (;;) {
-      uint8_t byte = 0;
-      const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+      const auto got = socket.Read(bytes, SIZE_MAX, clock.WaitWithin(ReadTimeout()));
       if (got == TcpSocket::ReadResult::kClosed) {
-        WriteLog(tQV_MessageType::let_info, u"Read", result);
-        return result;
+        WriteLog(tQV_MessageType::let_info, u"Read", DecodeLatin1(bytes));
+        return DecodeLatin1(bytes);
       }
-      if (got == TcpSocket::ReadResult::kTimeout && result.empty()) throw EQVError(kReadTimedOut);
-      if (got == TcpSocket::ReadResult::kByte) result += static_cast<char16_t>(byte);
+      if (got == TcpSocket::ReadResult::kTimeout && bytes.empty()) throw EQVError(kReadTimedOut);
       if (got == TcpSocket::ReadResult::kTimeout || clock.ElapsedMs() > ReadTimeout()) {
-        WriteLog(tQV_MessageType::let_error, u"Read Timeout", result);
-        return result;
+        WriteLog(tQV_MessageType::let_error, u"Read Timeout", DecodeLatin1(bytes));
+        return DecodeLatin1(bytes);
       }
     }
   } catch (const EQVError& e) {
     WriteLog(tQV_MessageType::let_error, u"ReadAll Unexpected error", e.Message());
   }
-  return result;
+  return DecodeLatin1(bytes);
 }
 
 std::vector<uint8_t> kIOHandler_TCP::ReadBytes(int32_t aCount) {
   TcpSocket& socket = Socket();
   const Stopwatch clock;
-  std::vector<uint8_t> bytes;
-  while (static_cast<int64_t>(bytes.size()) < aCount) {
-    uint8_t byte = 0;
-    const auto got = socket.ReadByte(clock.WaitWithin(ReadTimeout()), byte);
+  std::string bytes;
+  const size_t wanted = aCount > 0 ? static_cast<size_t>(aCount) : 0;
+  while (bytes.size() < wanted) {
+    const auto got = socket.Read(bytes, wanted - bytes.size(), clock.WaitWithin(ReadTimeout()));
     if (got == TcpSocket::ReadResult::kClosed) throw EQVError(kPeerClosed);
     if (got == TcpSocket::ReadResult::kTimeout) throw EQVError(kReadTimedOut);
-    bytes.push_back(byte);
   }
-  return bytes;
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 }  // namespace qvpa

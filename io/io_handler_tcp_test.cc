@@ -220,8 +220,9 @@ TEST(TcpChannelTest, SilentPeerEndsEveryReadAfterTheReadTimeout) {
 
 TEST(TcpChannelTest, StreamingPeerWithoutTerminatorEndsByTime) {
   LoopbackPeer peer([](int fd) {
-    const std::string chunk(1024, 'z');
+    const std::string chunk(16, 'z');
     while (::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
   TempDir dir;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,7 @@ namespace qvpa {
 
 class TcpSocket {
  public:
-  // Outcome of waiting for one byte.
+  // Outcome of waiting for input.
   enum class ReadResult { kByte, kTimeout, kClosed };
 
   TcpSocket();
@@ -30,15 +31,22 @@ class TcpSocket {
 
   // Sends every byte; throws when the connection fails.
   void SendAll(std::string_view aBytes);
-  // One byte from the input buffer, refilled from the socket waiting at most aWaitMs
-  // (0: only what has already arrived). Throws on a connection error (reset, not open).
-  ReadResult ReadByte(int32_t aWaitMs, uint8_t& aByte);
+  // Appends up to aMax bytes (at least one on kByte) to aOut: what the input buffer holds,
+  // else what the socket delivers within aWaitMs (0: only what has already arrived).
+  // Throws on a connection error (reset, not open).
+  ReadResult Read(std::string& aOut, size_t aMax, int32_t aWaitMs);
+  // As Read, but stops after the first byte that is one of aStops (aStopped then true).
+  ReadResult ReadUntil(std::string& aOut, std::span<const uint8_t> aStops, int32_t aWaitMs,
+                       bool& aStopped);
   // True when received bytes wait in the input buffer or in the system's queue.
   bool HasInput();
   // Drops the input buffer and whatever has arrived on the socket.
   void DiscardInput();
 
  private:
+  // Makes the input buffer hold at least one byte, waiting at most aWaitMs.
+  ReadResult Fill(int32_t aWaitMs);
+
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -139,36 +139,60 @@ void TcpSocket::SendAll(std::string_view aBytes) {
   }
 }
 
-TcpSocket::ReadResult TcpSocket::ReadByte(int32_t aWaitMs, uint8_t& aByte) {
+TcpSocket::ReadResult TcpSocket::Fill(int32_t aWaitMs) {
   State& s = *state_;
-  if (s.Buffered() == 0) {
-    if (s.fd < 0) throw EQVError(u"Socket is not connected");
-    if (s.peer_closed) return ReadResult::kClosed;
-    s.pos = 0;
-    for (;;) {
-      s.buffer.resize(4096);
-      const ssize_t n = ::recv(s.fd, s.buffer.data(), s.buffer.size(), 0);
-      if (n > 0) {
-        s.buffer.resize(static_cast<size_t>(n));
-        break;
-      }
-      s.buffer.clear();
-      if (n == 0) {
-        s.peer_closed = true;
-        return ReadResult::kClosed;
-      }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        throw EQVError(u"Socket read failed: " + SystemText(errno));
-      }
-      const int ready = PollFor(s.fd, POLLIN, aWaitMs);
-      if (ready < 0) throw EQVError(u"Socket read failed: " + SystemText(errno));
-      if (ready == 0) return ReadResult::kTimeout;
-      aWaitMs = 0;  // readable now: the next recv answers at once
+  if (s.Buffered() > 0) return ReadResult::kByte;
+  if (s.fd < 0) throw EQVError(u"Socket is not connected");
+  if (s.peer_closed) return ReadResult::kClosed;
+  s.pos = 0;
+  for (;;) {
+    s.buffer.resize(16384);
+    const ssize_t n = ::recv(s.fd, s.buffer.data(), s.buffer.size(), 0);
+    if (n > 0) {
+      s.buffer.resize(static_cast<size_t>(n));
+      return ReadResult::kByte;
     }
+    s.buffer.clear();
+    if (n == 0) {
+      s.peer_closed = true;
+      return ReadResult::kClosed;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      throw EQVError(u"Socket read failed: " + SystemText(errno));
+    }
+    const int ready = PollFor(s.fd, POLLIN, aWaitMs);
+    if (ready < 0) throw EQVError(u"Socket read failed: " + SystemText(errno));
+    if (ready == 0) return ReadResult::kTimeout;
+    aWaitMs = 0;  // readable now: the next recv answers at once
   }
-  aByte = static_cast<uint8_t>(s.buffer[s.pos++]);
-  return ReadResult::kByte;
+}
+
+TcpSocket::ReadResult TcpSocket::Read(std::string& aOut, size_t aMax, int32_t aWaitMs) {
+  const ReadResult got = Fill(aWaitMs);
+  if (got == ReadResult::kByte) {
+    State& s = *state_;
+    const size_t take = std::min(aMax, s.Buffered());
+    aOut.append(s.buffer, s.pos, take);
+    s.pos += take;
+  }
+  return got;
+}
+
+TcpSocket::ReadResult TcpSocket::ReadUntil(std::string& aOut, std::span<const uint8_t> aStops,
+                                           int32_t aWaitMs, bool& aStopped) {
+  aStopped = false;
+  const ReadResult got = Fill(aWaitMs);
+  if (got != ReadResult::kByte) return got;
+  State& s = *state_;
+  size_t end = s.pos;
+  while (end < s.buffer.size() && !aStopped) {
+    const uint8_t byte = static_cast<uint8_t>(s.buffer[end++]);
+    aStopped = std::find(aStops.begin(), aStops.end(), byte) != aStops.end();
+  }
+  aOut.append(s.buffer, s.pos, end - s.pos);
+  s.pos = end;
+  return got;
 }
 
 bool TcpSocket::HasInput() {

@@ -87,6 +87,21 @@ void kIOHandler::ResetTemporaryReadTimeout() {
   if (fTemporaryReadTimeout != 0) fReadTimeout = fTemporaryReadTimeout;
 }
 
+void kIOHandler::LogWaitingFor(std::span<const uint8_t> aChars) {
+  std::u16string list;
+  std::u16string hex_list;
+  for (uint8_t c : aChars) {
+    if (!list.empty()) {
+      list += u',';
+      hex_list += u',';
+    }
+    list += static_cast<char16_t>(c);
+    hex_list += HexString(std::u16string(1, static_cast<char16_t>(c)));
+  }
+  Debug(tQV_MessageType::let_info,
+        u"Waiting for:" + list + (fHexLog ? u" [" + hex_list + u"]" : std::u16string()));
+}
+
 std::u16string kIOHandler::HexString(std::u16string_view aText) {
   static constexpr char16_t kDigits[] = u"0123456789abcdef";
   std::u16string out;

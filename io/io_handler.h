@@ -85,6 +85,9 @@ class kIOHandler {
   // directory and a file name opens the daily log and writes the start banner.
   kIOHandler(const kConnection* aConnection, const std::u16string& aDirectory,
              const std::u16string& aFileName);
+  // Logs "Waiting for:" and the terminators as characters joined by ",", with HexLog on
+  // followed by " [" + their hex renderings joined by "," + "]".
+  void LogWaitingFor(std::span<const uint8_t> aChars);
   // Replaces only the error text, for channels whose failures leave flag and code alone.
   void SetErrorMessage(std::u16string aMessage) { fErrorMessage = std::move(aMessage); }
 

@@ -14,16 +14,12 @@ namespace qvpa {
 namespace {
 
 using testing_io::CloseAndReadLog;
+using testing_io::DumpLines;
+using testing_io::HasLine;
 using testing_io::FiscalPrinterSimulator;
 using testing_io::TempDir;
 
 Currency Cur(const char16_t* text) { return *Currency::Parse(text); }
-
-std::string Dump(const std::vector<std::string>& lines) {
-  std::string all;
-  for (const auto& l : lines) all += l + "\n";
-  return all;
-}
 
 class OposChannelTest : public ::testing::Test {
  protected:
@@ -66,7 +62,7 @@ TEST_F(OposChannelTest, ConnectOpensClaimsAndEnablesAndDisconnectUndoesIt) {
       " - [Connect]->DeviceEnabled:=true", " - [Disconnect]->DeviceEnabled:=false",
       " - [Disconnect]->ReleaseDevice", " - [Disconnect]->Close",
       " - *************************** STOP ****************************"};
-  EXPECT_EQ(lines, expected) << Dump(lines);
+  EXPECT_EQ(lines, expected) << DumpLines(lines);
 }
 
 TEST_F(OposChannelTest, UnknownDeviceFailsConnectButCountsAsConnected) {
@@ -79,7 +75,7 @@ TEST_F(OposChannelTest, UnknownDeviceFailsConnectButCountsAsConnected) {
   const auto lines = LogAfterBanner();  // destruction disconnects
   EXPECT_NE(std::find(lines.begin(), lines.end(), " - ERROR - [109] OPOS_E_NOEXIST - Device Elsewhere not found"),
             lines.end())
-      << Dump(lines);
+      << DumpLines(lines);
   EXPECT_EQ(printer_->calls.back(), u"ReleaseDevice()");
 }
 
@@ -94,10 +90,10 @@ TEST_F(OposChannelTest, ControlFailuresAreCaughtOnlyInConnectAndDisconnect) {
   EXPECT_FALSE(channel_->Disconnect());
   const auto lines = LogAfterBanner();
   EXPECT_NE(std::find(lines.begin(), lines.end(), " - ERROR - [Connect]:Class not registered"), lines.end())
-      << Dump(lines);
+      << DumpLines(lines);
   EXPECT_NE(std::find(lines.begin(), lines.end(), " - ERROR - [Disconnect]:RPC server unavailable"),
             lines.end())
-      << Dump(lines);
+      << DumpLines(lines);
 }
 
 TEST_F(OposChannelTest, OperationsLogTheirCallAndMapTheirArguments) {
@@ -165,7 +161,7 @@ TEST_F(OposChannelTest, OperationsLogTheirCallAndMapTheirArguments) {
   EXPECT_FALSE(channel_->ErrorFound());
   auto lines = LogAfterBanner();
   lines.pop_back();  // stop banner
-  EXPECT_EQ(lines, expected_log) << Dump(lines);
+  EXPECT_EQ(lines, expected_log) << DumpLines(lines);
 }
 
 TEST_F(OposChannelTest, FailedResultsBecomeTheErrorStateWithTheirNames) {
@@ -201,7 +197,7 @@ TEST_F(OposChannelTest, FailedResultsBecomeTheErrorStateWithTheirNames) {
   const auto lines = LogAfterBanner();
   EXPECT_NE(std::find(lines.begin(), lines.end(), " - ERROR - [111] OPOS_E_FAILURE - printer says no"),
             lines.end())
-      << Dump(lines);
+      << DumpLines(lines);
 }
 
 TEST_F(OposChannelTest, StatusReadsAndPropertyWrites) {
@@ -249,7 +245,7 @@ TEST_F(OposChannelTest, StatusReadsAndPropertyWrites) {
       " - [SetAdditionalTrailerLine]->AdditionalTrailer='first'",
       " - [SetAdditionalTrailerLine]->AdditionalTrailer=+'second'",
       " - [SetAdditionalTrailerLine]->AdditionalTrailer=+'third'"};
-  EXPECT_EQ(lines, expected) << Dump(lines);
+  EXPECT_EQ(lines, expected) << DumpLines(lines);
 }
 
 TEST_F(OposChannelTest, DataExchangeWithThePrinter) {
@@ -288,7 +284,7 @@ TEST_F(OposChannelTest, DataExchangeWithThePrinter) {
                            " - ERROR - [GetDate]:Invalid printer date '31xx20231545'",
                            " - [GetData]->GetData(5,9,aOutput)", " - [GetData]->aOutput=DATA5",
                            " - [DirectIO]->DirectIO(77,3,'ab''c')", " - [DirectIO]->Output(Data:=4, Obj:='c''ba')"}) {
-    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << Dump(lines);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << DumpLines(lines);
   }
 }
 
@@ -315,7 +311,7 @@ TEST(OposWithoutControlTest, ChannelBuildsAndReportsTheMissingControl) {
   EXPECT_EQ(channel->DecodeError(5), u"");
   const auto lines = CloseAndReadLog(channel);
   EXPECT_NE(std::find(lines.begin(), lines.end(), " - ERROR - [Connect]:" + ToUtf8(missing)), lines.end())
-      << Dump(lines);
+      << DumpLines(lines);
 }
 
 }  // namespace

@@ -117,18 +117,7 @@ std::u16string kIOHandler_Serial::ReadChars(int32_t aCharsNum) {
 }
 
 std::u16string kIOHandler_Serial::ReadUpTo(std::span<const uint8_t> aChars) {
-  std::u16string list;
-  std::u16string hex_list;
-  for (uint8_t c : aChars) {
-    if (!list.empty()) {
-      list += u',';
-      hex_list += u',';
-    }
-    list += static_cast<char16_t>(c);
-    hex_list += HexString(std::u16string(1, static_cast<char16_t>(c)));
-  }
-  Debug(tQV_MessageType::let_info,
-        u"Waiting for:" + list + (HexLog() ? u" [" + hex_list + u"]" : std::u16string()));
+  LogWaitingFor(aChars);
 
   const auto start = std::chrono::steady_clock::now();
   std::u16string result;

@@ -20,6 +20,8 @@ namespace qvpa {
 namespace {
 
 using testing_io::CloseAndReadLog;
+using testing_io::DumpLines;
+using testing_io::HasLine;
 using testing_io::PtyPeer;
 using testing_io::TempDir;
 using Clock = std::chrono::steady_clock;
@@ -36,16 +38,6 @@ kConnection SerialConnection(const std::u16string& port = u"COM5", int32_t read_
   connection.SetStopBits(1);
   connection.SetReadTimeOut(read_timeout);
   return connection;
-}
-
-bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-std::string Dump(const std::vector<std::string>& lines) {
-  std::string all;
-  for (const auto& l : lines) all += l + "\n";
-  return all;
 }
 
 class SerialChannelTest : public ::testing::Test {
@@ -149,7 +141,7 @@ TEST_F(SerialChannelTest, ConnectLogsTheLineAndTheDeviceSeesIt) {
       " - kIOHandler_Serial", " - ", " - ConnectTimeout=1000", " - ReadTimeout=300",
       " - Serial Driver Version: 1.0", " - SerialPort=COM5", " - Speed=115200",
       " - Parity=odd", " - DataBits=8", " - StopBits=2"};
-  ASSERT_GE(lines.size(), 2 + expected.size()) << Dump(lines);
+  ASSERT_GE(lines.size(), 2 + expected.size()) << DumpLines(lines);
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[2 + i], expected[i]);
 }
 
@@ -173,10 +165,10 @@ TEST_F(SerialChannelTest, ReadsByCountByTerminatorAndByTime) {
   EXPECT_LT(Clock::now() - start, kReadBound);
 
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_TRUE(HasLine(lines, " - Read:ABC")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - Waiting for:\x03")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - Read:xy\x03")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:12")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - Read:ABC")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - Waiting for:\x03")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - Read:xy\x03")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:12")) << DumpLines(lines);
 }
 
 TEST_F(SerialChannelTest, DeviceThatNeverSendsTheTerminatorEndsByTime) {
@@ -199,11 +191,11 @@ TEST_F(SerialChannelTest, DeviceThatNeverSendsTheTerminatorEndsByTime) {
   EXPECT_LT(took, kReadBound);
   EXPECT_FALSE(text.empty());
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_TRUE(HasLine(lines, " - Waiting for:\r,\n [0d,0a]")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - Waiting for:\r,\n [0d,0a]")) << DumpLines(lines);
   EXPECT_NE(std::find_if(lines.begin(), lines.end(),
                          [](const std::string& l) { return l.rfind(" - ERROR - Read Timeout:ab", 0) == 0; }),
             lines.end())
-      << Dump(lines);
+      << DumpLines(lines);
 }
 
 TEST_F(SerialChannelTest, HungUpDeviceLogsItsErrorOncePerReadAndDoesNotSpin) {
@@ -216,8 +208,8 @@ TEST_F(SerialChannelTest, HungUpDeviceLogsItsErrorOncePerReadAndDoesNotSpin) {
   EXPECT_LT(Clock::now() - start, kReadBound);
   EXPECT_EQ(channel->ReadChars(2), u"");
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), " - ERROR - Read Error:1024"), 1) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:")) << Dump(lines);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), " - ERROR - Read Error:1024"), 1) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:")) << DumpLines(lines);
 }
 
 TEST_F(SerialChannelTest, WritesGoOutInTheAnsiCodePage) {
@@ -227,7 +219,7 @@ TEST_F(SerialChannelTest, WritesGoOutInTheAnsiCodePage) {
   EXPECT_EQ(ErrorOf([&] { channel->Write(u"\u0416"); }),
             u"Character \"\u0416\" (U+0416) has no byte in code page 1252");
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_TRUE(HasLine(lines, " - Write:Caf\xc3\xa9 \xe2\x82\xac")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - Write:Caf\xc3\xa9 \xe2\x82\xac")) << DumpLines(lines);
 }
 
 TEST_F(SerialChannelTest, BufferAndModemLineCalls) {

@@ -127,18 +127,7 @@ std::u16string kIOHandler_TCP::ReadChars(int32_t aCharsNum) {
 
 std::u16string kIOHandler_TCP::ReadUpTo(std::span<const uint8_t> aChars) {
   TcpSocket& socket = Socket();
-  std::u16string list;
-  std::u16string hex_list;
-  for (uint8_t c : aChars) {
-    if (!list.empty()) {
-      list += u',';
-      hex_list += u',';
-    }
-    list += static_cast<char16_t>(c);
-    hex_list += HexString(std::u16string(1, static_cast<char16_t>(c)));
-  }
-  Debug(tQV_MessageType::let_info,
-        u"Waiting for:" + list + (HexLog() ? u" [" + hex_list + u"]" : std::u16string()));
+  LogWaitingFor(aChars);
 
   // Bytes are taken as they arrive, up to the first terminator; the time is compared
   // after each arrival, so a terminator that comes late still ends by time.

@@ -24,6 +24,8 @@ namespace qvpa {
 namespace {
 
 using testing_io::CloseAndReadLog;
+using testing_io::DumpLines;
+using testing_io::HasLine;
 using testing_io::LoopbackPeer;
 using testing_io::TempDir;
 using Clock = std::chrono::steady_clock;
@@ -41,16 +43,6 @@ std::unique_ptr<kIOHandler_TCP> MakeChannel(const TempDir& dir, int port,
   connection.SetReadTimeOut(read_timeout);
   connection.SetConnectTimeOut(2000);
   return std::make_unique<kIOHandler_TCP>(connection, dir.u16(), u"TCP_TEST");
-}
-
-bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-std::string Dump(const std::vector<std::string>& lines) {
-  std::string all;
-  for (const auto& l : lines) all += l + "\n";
-  return all;
 }
 
 TEST(TcpChannelTest, ConnectLogsTheEndpointAndDoesNotReconnect) {
@@ -80,7 +72,7 @@ TEST(TcpChannelTest, ConnectLogsTheEndpointAndDoesNotReconnect) {
       " - *************************************************************",
       " - kIOHandler_TCP", " - 9.9", " - ConnectTimeout=1000", " - ReadTimeout=1000",
       " - Host=127.0.0.1", " - Port=" + port};
-  ASSERT_EQ(lines.size(), 3 + 2 * banner.size()) << Dump(lines);
+  ASSERT_EQ(lines.size(), 3 + 2 * banner.size()) << DumpLines(lines);
   for (size_t i = 0; i < banner.size(); ++i) {
     EXPECT_EQ(lines[1 + i], banner[i]);
     EXPECT_EQ(lines[1 + banner.size() + i], banner[i]);
@@ -100,7 +92,7 @@ TEST(TcpChannelTest, ClosedPortFailsToConnectWithTheReason) {
                                   l.find("Connection refused") != std::string::npos;
                          }),
             lines.end())
-      << Dump(lines);
+      << DumpLines(lines);
 }
 
 TEST(TcpChannelTest, ConnectGivesUpAfterTheConnectTimeout) {
@@ -132,7 +124,7 @@ TEST(TcpChannelTest, ConnectGivesUpAfterTheConnectTimeout) {
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_LT(Clock::now() - start, kReadBound);
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_TRUE(HasLine(lines, " - ERROR - Connect Timeout:")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - Connect Timeout:")) << DumpLines(lines);
   for (int fd : fillers) ::close(fd);
   ::close(listener);
 }
@@ -150,9 +142,9 @@ TEST(TcpChannelTest, ReadUpToStopsAtTheTerminatorAndLogsTheList) {
   EXPECT_EQ(channel->ReadUpTo(terminators), u"ABC\r");
   EXPECT_EQ(channel->ReadUpTo(terminators), u"DEF\n");
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_TRUE(HasLine(lines, " - Waiting for:\r,\n [0d,0a]")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - Read:ABC\r [41 42 43 0d]")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - Read:DEF\n [44 45 46 0a]")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - Waiting for:\r,\n [0d,0a]")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - Read:ABC\r [41 42 43 0d]")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - Read:DEF\n [44 45 46 0a]")) << DumpLines(lines);
 }
 
 TEST(TcpChannelTest, ReadAllReturnsTheWholeReplyOfAPeerThatCloses) {
@@ -163,8 +155,8 @@ TEST(TcpChannelTest, ReadAllReturnsTheWholeReplyOfAPeerThatCloses) {
   EXPECT_EQ(channel->ReadAll(), u"STATUS OK\r\nBYE");
   EXPECT_FALSE(channel->Connected());
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_TRUE(HasLine(lines, " - Read:STATUS OK")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, "BYE")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - Read:STATUS OK")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, "BYE")) << DumpLines(lines);
 }
 
 TEST(TcpChannelTest, EveryByteValueArrivesAsTheSameCharacterCode) {
@@ -213,9 +205,9 @@ TEST(TcpChannelTest, SilentPeerEndsEveryReadAfterTheReadTimeout) {
   EXPECT_EQ(ErrorOf([&] { channel->ReadBytes(1); }), u"Read timed out");
   EXPECT_FALSE(channel->ErrorFound());
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:XY")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - ERROR - ReadUpTo Unexpected error:Read timed out")) << Dump(lines);
-  EXPECT_TRUE(HasLine(lines, " - ERROR - ReadAll Unexpected error:Read timed out")) << Dump(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:XY")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - ReadUpTo Unexpected error:Read timed out")) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - ReadAll Unexpected error:Read timed out")) << DumpLines(lines);
 }
 
 TEST(TcpChannelTest, StreamingPeerWithoutTerminatorEndsByTime) {
@@ -261,10 +253,10 @@ TEST(TcpChannelTest, ResetConnectionIsLoggedNotThrown) {
   EXPECT_EQ(channel->ReadChars(5), u"");
   const auto lines = CloseAndReadLog(channel);
   const auto reset = [](const std::string& l) { return l.find("Connection reset by peer") != std::string::npos; };
-  EXPECT_NE(std::find_if(lines.begin(), lines.end(), reset), lines.end()) << Dump(lines);
+  EXPECT_NE(std::find_if(lines.begin(), lines.end(), reset), lines.end()) << DumpLines(lines);
   EXPECT_TRUE(HasLine(lines, " - ERROR - ReadChars Unexpected error:Connection closed by peer") ||
               std::count_if(lines.begin(), lines.end(), reset) == 2)
-      << Dump(lines);
+      << DumpLines(lines);
 }
 
 TEST(TcpChannelTest, WritesSendTextInTheCodePageAndRefuseWhatItCannotHold) {
@@ -290,8 +282,8 @@ TEST(TcpChannelTest, WritesSendTextInTheCodePageAndRefuseWhatItCannotHold) {
     EXPECT_TRUE(channel->WriteBytes({0x02, 0x80, 0x03}));
     channel->Disconnect();
     const auto lines = CloseAndReadLog(channel);
-    EXPECT_TRUE(HasLine(lines, " - Write:\xc3\xa9\xc3\xbf|")) << Dump(lines);
-    EXPECT_TRUE(HasLine(lines, " - Write:\x02\xc2\x80\x03")) << Dump(lines);
+    EXPECT_TRUE(HasLine(lines, " - Write:\xc3\xa9\xc3\xbf|")) << DumpLines(lines);
+    EXPECT_TRUE(HasLine(lines, " - Write:\x02\xc2\x80\x03")) << DumpLines(lines);
   }
   EXPECT_EQ(received, "\xe9\xff|\x80|\x02\x80\x03");
 }

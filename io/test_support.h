@@ -3,6 +3,7 @@
 #ifndef QVPA_IO_TEST_SUPPORT_H_
 #define QVPA_IO_TEST_SUPPORT_H_
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -66,6 +67,17 @@ inline std::vector<std::string> ReadLogLines(const std::u16string& file) {
     start = end + 2;
   }
   return lines;
+}
+
+inline bool HasLine(const std::vector<std::string>& aLines, const std::string& aLine) {
+  return std::find(aLines.begin(), aLines.end(), aLine) != aLines.end();
+}
+
+// The lines one per row, for failure messages.
+inline std::string DumpLines(const std::vector<std::string>& aLines) {
+  std::string all;
+  for (const auto& line : aLines) all += line + "\n";
+  return all;
 }
 
 // Destroys the channel (its writer drains the queue first) and returns its log's lines.

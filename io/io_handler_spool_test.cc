@@ -130,11 +130,9 @@ Rect DrawnImage(const std::string& content, double page_height) {
 
 class SpoolChannelTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = new CupsTestServer(); }  // NOLINT: one per program
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+  // One scheduler for the program's tests (ctest runs each test in a program of its own).
+  static void SetUpTestSuite() { server_ = std::make_unique<CupsTestServer>(); }
+  static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
     if (!server_->running()) {
       if (::geteuid() != 0) GTEST_SKIP() << "cupsd cannot start without root privileges here";
@@ -148,11 +146,11 @@ class SpoolChannelTest : public ::testing::Test {
     return std::make_unique<kIOHandler_Spool>(connection, dir_.u16(), u"SPOOL_TEST");
   }
 
-  static CupsTestServer* server_;
+  static std::unique_ptr<CupsTestServer> server_;
   TempDir dir_;
 };
 
-CupsTestServer* SpoolChannelTest::server_ = nullptr;
+std::unique_ptr<CupsTestServer> SpoolChannelTest::server_;
 
 TEST_F(SpoolChannelTest, RawOutputReachesTheDeviceByteForByte) {
   auto channel = Channel(u"Receipt");

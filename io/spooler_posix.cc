@@ -4,6 +4,7 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <cups/cups.h>
+#include <dlfcn.h>
 
 #include <memory>
 #include <string>
@@ -17,6 +18,12 @@ namespace qvpa::spooler {
 namespace {
 
 constexpr double kHundredthsOfMmPerInch = 2540.0;
+
+// Cairo sets up process-wide state once and cannot release it; when a host unloads the
+// library that linked cairo, cairo would go with it and that state would dangle. Marking
+// the already loaded cairo as never to be unloaded keeps it valid for the process.
+[[maybe_unused]] const bool kCairoStaysLoaded =
+    dlopen("libcairo.so.2", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
 constexpr int32_t kDefaultDpi = 300;
 
 std::u16string LastCupsError() { return FromUtf8(cupsLastErrorString()); }

@@ -60,7 +60,7 @@ DriverLibrary::Answer DriverLibrary::Call(const char* aExport, const std::string
 }
 
 LocalService::LocalService(const char* aProgram, const std::filesystem::path& aFolder,
-                           const std::vector<std::string>& aTokens)
+                           const std::vector<std::string>& aTokens, const std::vector<std::string>& aExtraArgs)
     : folder_(aFolder) {
   std::filesystem::create_directories(folder_);
   const std::string port_file = (folder_ / "port").string();
@@ -71,6 +71,7 @@ LocalService::LocalService(const char* aProgram, const std::filesystem::path& aF
     args.push_back("--token");
     args.push_back(token);
   }
+  args.insert(args.end(), aExtraArgs.begin(), aExtraArgs.end());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -44,14 +44,15 @@ class DriverLibrary {
   unsigned int (*length_)(BSTR) = nullptr;
 };
 
-// The local service started from aProgram with its TLS files in aFolder and the given
-// activation tokens; stopped (SIGTERM, then reaped) by Stop() or destruction.
+// The local service started from aProgram with its TLS files in aFolder, the given
+// activation tokens and further options (aExtraArgs, e.g. "--accept-after", "2"); stopped
+// (SIGTERM, then reaped) by Stop() or destruction.
 class LocalService {
  public:
   static constexpr const char* kShopId = "0b6c3c3e-5a36-4e8a-9d1c-5a1e2b3c4d5e";
 
   LocalService(const char* aProgram, const std::filesystem::path& aFolder,
-               const std::vector<std::string>& aTokens);
+               const std::vector<std::string>& aTokens, const std::vector<std::string>& aExtraArgs = {});
   ~LocalService();
   LocalService(const LocalService&) = delete;
   LocalService& operator=(const LocalService&) = delete;

@@ -80,7 +80,7 @@ class kPayment_SATISPAY : public kPaymentDevice {
                                          std::u16string_view aPath) {
     return SigningString(aHost, aDigest, aDate, aMethod, aPath);
   }
-  // base64url RS256 signature with the built-in private key.
+  // base64url RS256 signature with the built-in private key (parsed once per process).
   static std::u16string SignString(std::u16string_view aText);
   std::u16string GetAuthorization(std::u16string_view aSignature) const {
     return AuthorizationValue(fKeyID, aSignature);

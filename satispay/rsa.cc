@@ -160,15 +160,25 @@ std::u16string TRSA::GetLastCryptoError() {
   return FromUtf8(text);
 }
 
-std::vector<uint8_t> TRSA::Sign(std::span<const uint8_t> AInput, std::span<const uint8_t> AKey,
-                                TRSAAlgorithm AAlg) {
-  LoadOpenSSL();
+void TRSAPrivateKey::KeyFree::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+
+TRSAPrivateKey::TRSAPrivateKey(std::span<const uint8_t> APem) {
+  TRSA::LoadOpenSSL();
   ERR_clear_error();
-  PkeyPtr key = ReadPrivateKey(AKey);
+  PkeyPtr key = ReadPrivateKey(APem);
   if (!key) FailWithCryptoError(u"[RSA] Unable to load private key: ");
+  fKey.reset(key.release());
+}
+
+TRSAPrivateKey::~TRSAPrivateKey() = default;
+TRSAPrivateKey::TRSAPrivateKey(TRSAPrivateKey&&) noexcept = default;
+TRSAPrivateKey& TRSAPrivateKey::operator=(TRSAPrivateKey&&) noexcept = default;
+
+std::vector<uint8_t> TRSAPrivateKey::Sign(std::span<const uint8_t> AInput, TRSAAlgorithm AAlg) const {
+  ERR_clear_error();
   const EVP_MD* md = Digest(AAlg);
   MdCtxPtr ctx = NewDigestContext();
-  if (EVP_DigestSignInit(ctx.get(), nullptr, md, nullptr, key.get()) != 1) {
+  if (EVP_DigestSignInit(ctx.get(), nullptr, md, nullptr, fKey.get()) != 1) {
     FailWithCryptoError(u"[RSA] Unable to init context: ");
   }
   if (EVP_DigestSignUpdate(ctx.get(), AInput.data(), AInput.size()) != 1) {
@@ -183,6 +193,11 @@ std::vector<uint8_t> TRSA::Sign(std::span<const uint8_t> AInput, std::span<const
   if (length == 0) FailWithCryptoError(u"[RSA] Unable to create signature: ");
   signature.resize(length);
   return signature;
+}
+
+std::vector<uint8_t> TRSA::Sign(std::span<const uint8_t> AInput, std::span<const uint8_t> AKey,
+                                TRSAAlgorithm AAlg) {
+  return TRSAPrivateKey(AKey).Sign(AInput, AAlg);
 }
 
 bool TRSA::Verify(std::span<const uint8_t> AInput, std::span<const uint8_t> ASignature,

@@ -6,20 +6,46 @@
 #define QVPA_SATISPAY_RSA_H_
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include <openssl/types.h>
+
 namespace qvpa {
 
 enum class TRSAAlgorithm : uint8_t { RS256 = 0, RS384 = 1, RS512 = 2 };
+
+// An RSA private key read once from PEM text and kept, so that signing does not parse the
+// text again. Immutable after construction; signing from several threads is safe.
+class TRSAPrivateKey {
+ public:
+  // Throws EQVError "[RSA] Unable to load private key: " + the crypto library's text when
+  // the PEM text (PKCS#1 or PKCS#8, unencrypted) holds no RSA private key.
+  explicit TRSAPrivateKey(std::span<const uint8_t> APem);
+  ~TRSAPrivateKey();
+  TRSAPrivateKey(TRSAPrivateKey&&) noexcept;
+  TRSAPrivateKey& operator=(TRSAPrivateKey&&) noexcept;
+
+  // RSASSA-PKCS1-v1_5 signature of AInput, as long as the key's modulus. Throws EQVError
+  // with the "[RSA] ..." messages of TRSA::Sign.
+  std::vector<uint8_t> Sign(std::span<const uint8_t> AInput, TRSAAlgorithm AAlg) const;
+
+ private:
+  struct KeyFree {
+    void operator()(EVP_PKEY* key) const;
+  };
+  std::unique_ptr<EVP_PKEY, KeyFree> fKey;
+};
 
 class TRSA {
  public:
   TRSA() = delete;
 
   // Signature of AInput with the RSA private key (PKCS#1 or PKCS#8 PEM, unencrypted) in
-  // AKey; as long as the key's modulus (512 bytes for 4096 bits).
+  // AKey; as long as the key's modulus (512 bytes for 4096 bits). Parses the key on every
+  // call: a caller that signs repeatedly keeps a TRSAPrivateKey instead.
   static std::vector<uint8_t> Sign(std::span<const uint8_t> AInput, std::span<const uint8_t> AKey,
                                    TRSAAlgorithm AAlg);
   // Whether ASignature signs AInput under the public key (SubjectPublicKeyInfo or PKCS#1

@@ -121,6 +121,10 @@ TEST(TRSATest, SignaturesVerifyUnderEveryPublicKeyForm) {
     const std::vector<uint8_t> signature = TRSA::Sign(input, k.private_pkcs1, alg);
     EXPECT_EQ(signature.size(), 256u);
     EXPECT_EQ(TRSA::Sign(input, k.private_pkcs8, alg), signature);  // deterministic scheme
+    // A kept key signs the same, again and again.
+    const TRSAPrivateKey kept(k.private_pkcs8);
+    EXPECT_EQ(kept.Sign(input, alg), signature);
+    EXPECT_EQ(kept.Sign(input, alg), signature);
     for (const auto* key : {&k.public_spki, &k.public_pkcs1, &k.certificate}) {
       EXPECT_TRUE(TRSA::Verify(input, signature, *key, alg));
       std::vector<uint8_t> tampered = input;
@@ -189,6 +193,7 @@ TEST(TRSATest, KeyFailuresCarryTheLibraryErrorText) {
   for (const auto* key : {&k.ec_private, &k.public_spki, &k.private_encrypted}) {
     ExpectCryptoError(ErrorOf([&] { TRSA::Sign(input, *key, TRSAAlgorithm::RS256); }),
                       u"[RSA] Unable to load private key: ");
+    ExpectCryptoError(ErrorOf([&] { TRSAPrivateKey{*key}; }), u"[RSA] Unable to load private key: ");
   }
   for (const auto* key : {&k.ec_public, &k.private_pkcs1}) {
     ExpectCryptoError(ErrorOf([&] { TRSA::Verify(input, input, *key, TRSAAlgorithm::RS256); }),

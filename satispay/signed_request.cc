@@ -87,14 +87,16 @@ std::u16string AuthorizationValue(std::u16string_view aKeyId, std::u16string_vie
   return value;
 }
 
-std::u16string SignText(std::u16string_view aText, std::u16string_view aPrivateKeyPem) {
+std::u16string SignText(std::u16string_view aText, const TRSAPrivateKey& aPrivateKey) {
   const std::string text = ToUtf8(aText);
-  const std::string key = ToUtf8(aPrivateKeyPem);
-  const std::vector<uint8_t> raw =
-      TRSA::Sign(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
-                 std::span(reinterpret_cast<const uint8_t*>(key.data()), key.size()),
-                 TRSAAlgorithm::RS256);
+  const std::vector<uint8_t> raw = aPrivateKey.Sign(
+      std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), TRSAAlgorithm::RS256);
   return TBase64::URLEncode(TJOSEBytes(raw)).AsString();
+}
+
+std::u16string SignText(std::u16string_view aText, std::u16string_view aPrivateKeyPem) {
+  const std::string key = ToUtf8(aPrivateKeyPem);
+  return SignText(aText, TRSAPrivateKey(std::span(reinterpret_cast<const uint8_t*>(key.data()), key.size())));
 }
 
 std::u16string NewIdempotencyKey() {

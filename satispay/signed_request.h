@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "satispay/rsa.h"
 
 namespace qvpa {
 
@@ -40,7 +41,9 @@ std::u16string SigningString(std::u16string_view aHost, std::u16string_view aDig
 std::u16string AuthorizationValue(std::u16string_view aKeyId, std::u16string_view aSignature);
 
 // base64url (no padding) of the RS256 signature of the text's UTF-8 bytes under the
-// PEM private key. Throws EQVError when the key does not load.
+// private key. Throws EQVError when signing fails.
+std::u16string SignText(std::u16string_view aText, const TRSAPrivateKey& aPrivateKey);
+// The same under a PEM private key, parsed for this call; throws EQVError when it does not load.
 std::u16string SignText(std::u16string_view aText, std::u16string_view aPrivateKeyPem);
 
 // A fresh random UUID (version 4, lower case) from the crypto library's generator, the

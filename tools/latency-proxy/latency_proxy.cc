@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <list>
@@ -67,6 +68,8 @@ struct Chunk {
 // One direction of a forwarded connection.
 struct Direction {
   std::deque<Chunk> queue;
+  std::chrono::milliseconds first_extra{0};  // added to the first chunk only
+  Clock::time_point last_due{};
   size_t written = 0;        // bytes of the front chunk already sent
   bool read_closed = false;  // end of stream (or error) seen on the source
   bool write_closed = false; // end passed on to the destination
@@ -81,17 +84,26 @@ struct Link {
   bool Done() const { return failed || (up.write_closed && down.write_closed); }
 };
 
+// When bytes read now are due: after the delay, never before bytes read earlier.
+Clock::time_point DueTime(Direction& direction, std::chrono::milliseconds delay) {
+  Clock::time_point due = Clock::now() + delay + direction.first_extra;
+  direction.first_extra = std::chrono::milliseconds(0);
+  due = std::max(due, direction.last_due);
+  direction.last_due = due;
+  return due;
+}
+
 void ReadInto(int from, Direction& direction, std::chrono::milliseconds delay) {
   char buffer[64 * 1024];
   while (!direction.read_closed) {
     const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
     if (n > 0) {
-      direction.queue.push_back({Clock::now() + delay, std::string(buffer, static_cast<size_t>(n)), false});
+      direction.queue.push_back({DueTime(direction, delay), std::string(buffer, static_cast<size_t>(n)), false});
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n < 0 && errno == EINTR) continue;
-    direction.queue.push_back({Clock::now() + delay, std::string(), true});
+    direction.queue.push_back({DueTime(direction, delay), std::string(), true});
     direction.read_closed = true;
   }
 }
@@ -211,6 +223,10 @@ void LatencyProxy::Run() {
         Prepare(client.fd());
         Prepare(server.fd());
         links.push_back(Link{std::move(client), std::move(server), {}, {}, false});
+        // The client's connect returned at once here, but over a real link the TCP
+        // handshake takes a round trip before the client can send: its first bytes wait
+        // that much longer.
+        links.back().up.first_extra = 2 * delay_;
         ++accepted_;
       }
     }

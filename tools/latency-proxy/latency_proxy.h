@@ -1,7 +1,9 @@
 // A TCP forwarder on loopback that holds every byte for a fixed time in each direction,
 // so that a client and a server on this machine see the round trip of a slow link (twice
 // the one-way delay) without any change to the network setup. Order and content of the
-// bytes are kept; a half-close is passed on after the same delay.
+// bytes are kept; a half-close is passed on after the same delay. The TCP handshake, which
+// the local connect skips, is charged too: a connection's first bytes from the client wait
+// one round trip more, as they would behind a connect over the link.
 //
 // The proxy runs on its own thread from construction to destruction; the destructor stops
 // and joins it and closes every socket.

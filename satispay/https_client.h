@@ -1,8 +1,11 @@
-// One HTTPS exchange with the payment service: method, absolute URL, ordered headers and
-// body out; status, reason phrase and body back. A client serves one request and is then
-// released; nothing is shared between requests. Transport failures (no connection,
-// time-out, TLS failure, oversized answer) throw EHttpsFailure carrying the transport's
-// message and what kind of failure it was.
+// HTTPS exchanges with the payment service: method, absolute URL, ordered headers and body
+// out; status, reason phrase and body back. A client keeps its connection (and TLS session)
+// from one request to the next and closes it when destroyed; each device owns one client, so
+// no connection is shared between devices. A kept connection that the server has closed is
+// replaced without the caller noticing. The trusted authorities are the process's shared
+// store; a request asking for another extra bundle gets new connections checked against it.
+// Transport failures (no connection, time-out, TLS failure, oversized answer) throw
+// EHttpsFailure carrying the transport's message and what kind of failure it was.
 #ifndef QVPA_SATISPAY_HTTPS_CLIENT_H_
 #define QVPA_SATISPAY_HTTPS_CLIENT_H_
 
@@ -68,7 +71,8 @@ class HttpsClient {
   // Checks the request, then sends it and waits for the whole answer. Every header name
   // and value (User-Agent and content type included) must pass CheckHeader, else
   // EHttpsFailure kRefused is thrown before a byte is sent. Transport failures throw
-  // EHttpsFailure. Any status the server sends (also 4xx, 5xx) is an answer.
+  // EHttpsFailure. Any status the server sends (also 4xx, 5xx) is an answer. One request at
+  // a time per client.
   HttpsResponse Execute(const HttpsRequest& request);
 
  protected:
@@ -76,7 +80,7 @@ class HttpsClient {
   virtual HttpsResponse Send(const HttpsRequest& request) = 0;
 };
 
-// A new client of the platform's HTTPS implementation.
+// A new client of the platform's HTTPS implementation; it connects on its first request.
 std::unique_ptr<HttpsClient> NewHttpsClient();
 
 // The reason phrase of an HTTP/1.x status line ("HTTP/1.1 404 Not Found" -> "Not Found"),

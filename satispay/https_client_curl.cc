@@ -1,17 +1,18 @@
-// HttpsClient over libcurl (OpenSSL back end): one easy handle per client, released with it.
+// HttpsClient over libcurl (OpenSSL back end): one easy handle per client, kept from request
+// to request so that its connection and TLS session are used again, released with the client.
 #include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <poll.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "satispay/https_client.h"
+#include "satispay/trust_store.h"
 
 namespace qvpa {
 namespace {
@@ -19,21 +20,19 @@ namespace {
 struct EasyDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+struct ShareDeleter {
+  void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
+};
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using ShareHandle = std::unique_ptr<CURLSH, ShareDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EQVError(u"CA file " + FromUtf8(path) + u" cannot be read");
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool SameHeaderName(const std::string& a, std::string_view b) {
@@ -95,22 +94,75 @@ HttpsFailureKind KindOf(CURLcode code) {
   }
 }
 
+// Every TLS context of the client trusts the process's shared store instead of loading the
+// authorities itself.
+CURLcode UseSharedTrustStore(CURL*, void* ssl_ctx, void* store) {
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), static_cast<X509_STORE*>(store));
+  return CURLE_OK;
+}
+
+// Whether the connection the handle keeps has something to read while no request is under
+// way: the server has closed it (its closing alert or end of stream is waiting). The HTTPS
+// library takes such a connection for alive, and the next request would fail on it.
+bool KeptConnectionClosedByServer(CURL* handle) {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD) {
+    return false;
+  }
+  pollfd waiting{socket, POLLIN, 0};
+  return poll(&waiting, 1, 0) > 0;
+}
+
 class CurlHttpsClient final : public HttpsClient {
  protected:
   HttpsResponse Send(const HttpsRequest& request) override;
+
+ private:
+  // The handle for a request trusting `store`. The kept one, unless the server closed its
+  // connection (a new handle then reconnects, resuming the TLS session) or the trust store
+  // changed (new handle and no earlier TLS session: nothing checked under the old store is
+  // used again).
+  CURL* HandleFor(TrustStore::Reference store);
+
+  TrustStore::Reference store_;  // the authorities the connections and sessions were checked with
+  ShareHandle sessions_;         // TLS sessions of this client, for a quicker reconnection
+  EasyHandle easy_;              // keeps the connection between requests; released before sessions_
+  char error_buffer_[CURL_ERROR_SIZE] = {};
 };
+
+CURL* CurlHttpsClient::HandleFor(TrustStore::Reference store) {
+  if (store.get() != store_.get()) {
+    easy_.reset();
+    sessions_.reset();
+    store_ = std::move(store);
+  } else if (easy_ && KeptConnectionClosedByServer(easy_.get())) {
+    easy_.reset();
+  }
+  if (!sessions_) {
+    sessions_.reset(curl_share_init());
+    if (!sessions_ || curl_share_setopt(sessions_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+      throw EQVError(u"HTTPS client cannot be created");
+    }
+  }
+  if (easy_) {
+    curl_easy_reset(easy_.get());  // the previous request's options go; its connection stays
+  } else {
+    easy_.reset(curl_easy_init());
+    if (!easy_) throw EQVError(u"HTTPS client cannot be created");
+  }
+  curl_easy_setopt(easy_.get(), CURLOPT_SHARE, sessions_.get());
+  return easy_.get();
+}
 
 HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
   InitCurlOnce();
-  EasyHandle easy(curl_easy_init());
-  if (!easy) throw EQVError(u"HTTPS client cannot be created");
-  CURL* h = easy.get();
+  CURL* h = HandleFor(TrustStore::ForExtraFile(request.extra_ca_file));
 
-  char error_buffer[CURL_ERROR_SIZE] = {};
+  error_buffer_[0] = '\0';
   Transfer transfer;
   transfer.max_body = request.max_response_bytes;
 
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_buffer);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_buffer_);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
@@ -125,17 +177,14 @@ HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
   curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, total_ms);
   if (!request.user_agent.empty()) curl_easy_setopt(h, CURLOPT_USERAGENT, request.user_agent.c_str());
 
-  // The extra bundle is loaded beside the default CA file (OpenSSL loads both into
-  // one store), so the system's authorities stay trusted.
-  std::string extra_ca;
-  curl_blob ca_blob{};
-  if (!request.extra_ca_file.empty()) {
-    extra_ca = ReadWholeFile(request.extra_ca_file);
-    ca_blob.data = extra_ca.data();
-    ca_blob.len = extra_ca.size();
-    ca_blob.flags = CURL_BLOB_NOCOPY;
-    curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &ca_blob);
+  // The authorities come from the shared store alone (the system's and the extra bundle);
+  // nothing is loaded per connection.
+  curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
+  curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+  if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, UseSharedTrustStore) != CURLE_OK) {
+    throw EQVError(u"HTTPS client without OpenSSL: the trusted authorities cannot be set");
   }
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, store_.get());
 
   const bool sends_body = request.method != "GET";
   if (request.method == "GET") {
@@ -173,13 +222,24 @@ HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
 
-  const CURLcode code = curl_easy_perform(h);
+  CURLcode code = curl_easy_perform(h);
+  long new_connections = 0;
+  curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &new_connections);
+  if (code == CURLE_SEND_ERROR && new_connections == 0) {
+    // The kept connection died under the request before the request was out whole, so the
+    // service cannot have acted on it: send it once more over a new connection.
+    error_buffer_[0] = '\0';
+    transfer = Transfer{};
+    transfer.max_body = request.max_response_bytes;
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    code = curl_easy_perform(h);
+  }
   if (transfer.too_large) {
     throw EHttpsFailure(HttpsFailureKind::kOther,
                         u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) + u" bytes");
   }
   if (code != CURLE_OK) {
-    std::string message = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
+    std::string message = error_buffer_[0] != '\0' ? error_buffer_ : curl_easy_strerror(code);
     // A status line already read means an answer began: the request was not dropped unheard.
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

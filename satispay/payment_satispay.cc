@@ -179,6 +179,7 @@ kPayment_SATISPAY::kPayment_SATISPAY(kPaymentHandler& aHandler) : kPaymentDevice
     fAcceptanceWait = ParseAcceptanceWait(aHandler.GetParameter(u"AcceptanceWait"));
   }
   fIdentity = ReadIdentity(aHandler);
+  fHttpsClient = NewHttpsClient();  // connects on the first request
 }
 
 kPayment_SATISPAY::~kPayment_SATISPAY() = default;
@@ -279,7 +280,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     }
     request.headers.insert(request.headers.end(), unsigned_headers.begin(), unsigned_headers.end());
     try {
-      HttpsResponse response = NewHttpsClient()->Execute(request);
+      HttpsResponse response = fHttpsClient->Execute(request);
       status = response.status;
       status_text = FromUtf8(response.status_text);
       body = std::move(response.body);

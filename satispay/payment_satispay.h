@@ -2,12 +2,15 @@
 // daily closure and totals against the service's G Business API over signed HTTPS
 // requests. Its channel must be the HTTP channel, used as log, error state and URL holder;
 // every request goes through ExecuteRequest, which records failures in the channel's error
-// state instead of throwing. Signing failures (missing or broken key) throw EQVError.
+// state instead of throwing. Signing failures (missing or broken key) throw EQVError. The
+// device owns its HTTPS client: the connection to the service opens with the first request,
+// stays open between requests and closes with the device.
 #ifndef QVPA_SATISPAY_PAYMENT_SATISPAY_H_
 #define QVPA_SATISPAY_PAYMENT_SATISPAY_H_
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +24,7 @@
 
 namespace qvpa {
 
+class HttpsClient;
 class kIOHandler_HTTP;
 
 class kPayment_SATISPAY : public kPaymentDevice {
@@ -137,6 +141,7 @@ class kPayment_SATISPAY : public kPaymentDevice {
   std::u16string fJSONRequest;
   std::u16string fJSONResponse;
   kIOHandler_HTTP* fIOHandlerHTTP = nullptr;  // the base's channel; not owned
+  std::unique_ptr<HttpsClient> fHttpsClient;    // this device's connection to the service
   std::u16string fProductionHost;
   std::u16string fStagingHost;
   std::chrono::milliseconds fConnectTimeout = kDefaultConnectTimeout;

@@ -103,7 +103,9 @@ CURLcode UseSharedTrustStore(CURL*, void* ssl_ctx, void* store) {
 
 // Whether the connection the handle keeps has something to read while no request is under
 // way: the server has closed it (its closing alert or end of stream is waiting). The HTTPS
-// library takes such a connection for alive, and the next request would fail on it.
+// library takes a connection with a closing alert waiting for alive and sends on it; the
+// request then goes out again, but a failure of that second attempt (service gone) would
+// be reported with the first one's misleading text.
 bool KeptConnectionClosedByServer(CURL* handle) {
   curl_socket_t socket = CURL_SOCKET_BAD;
   if (curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD) {
@@ -222,18 +224,9 @@ HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
 
-  CURLcode code = curl_easy_perform(h);
-  long new_connections = 0;
-  curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &new_connections);
-  if (code == CURLE_SEND_ERROR && new_connections == 0) {
-    // The kept connection died under the request before the request was out whole, so the
-    // service cannot have acted on it: send it once more over a new connection.
-    error_buffer_[0] = '\0';
-    transfer = Transfer{};
-    transfer.max_body = request.max_response_bytes;
-    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-    code = curl_easy_perform(h);
-  }
+  // A request that dies on a kept connection before any answer is sent again over a new
+  // connection by the HTTPS library itself, once.
+  const CURLcode code = curl_easy_perform(h);
   if (transfer.too_large) {
     throw EHttpsFailure(HttpsFailureKind::kOther,
                         u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) + u" bytes");

@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "base/error.h"
 #include "satispay/tls_test_server.h"
@@ -283,6 +285,127 @@ TEST_F(HttpsClientTest, UnsafeHeaderTextIsRefusedBeforeAnythingIsSent) {
   clean.total_timeout = std::chrono::milliseconds(500);
   EXPECT_THROW(NewHttpsClient()->Execute(clean), EHttpsFailure);
   EXPECT_TRUE(listener.Contacted());
+}
+
+// The trusted authorities are those of the request's extra bundle at every request, also
+// while a connection checked under another bundle is kept.
+TEST_F(HttpsClientTest, TrustStoreChangeTakesEffectForTheNextRequest) {
+  TestAuthority stranger("Stranger Root");
+  const std::unique_ptr<HttpsClient> client = NewHttpsClient();
+  HttpsRequest trusted = Request("GET", "/api/payments");
+  EXPECT_EQ(client->Execute(trusted).status, 200);
+  HttpsRequest other = trusted;
+  other.extra_ca_file = stranger.CertificateFile().string();
+  EXPECT_THROW(client->Execute(other), EQVError);
+  other.extra_ca_file.clear();
+  EXPECT_THROW(client->Execute(other), EQVError);
+  EXPECT_EQ(client->Execute(trusted).status, 200);
+}
+
+// Per request the server saw: the client's port (one per connection), whether the TLS
+// session was resumed, the server's socket.
+class ConnectionLog {
+ public:
+  struct Entry {
+    int client_port = 0;
+    bool resumed = false;
+    int server_socket = -1;
+  };
+  // Handlers answering 200 to GET and POST /api/payments and noting each request here; the
+  // server closes a connection left idle for a second.
+  std::function<void(httplib::Server&)> Setup() {
+    return [this](httplib::Server& s) {
+      s.set_keep_alive_timeout(1);
+      const auto note = [this](const httplib::Request& req, httplib::Response& res) {
+        {
+          std::lock_guard lock(mutex_);
+          entries_.push_back({req.remote_port, SSL_session_reused(req.ssl) == 1, testing::ServerSocketOf(req)});
+        }
+        res.set_content("{}", "application/json");
+      };
+      s.Get("/api/payments", note);
+      s.Post("/api/payments", note);
+    };
+  }
+  std::vector<Entry> Entries() {
+    std::lock_guard lock(mutex_);
+    return entries_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
+// Waits (at most ten seconds) until no client connection to the port is established.
+bool ClientConnectionClosed(int port) {
+  for (int i = 0; i < 1000 && testing::EstablishedConnectionsTo(port) > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return testing::EstablishedConnectionsTo(port) == 0;
+}
+
+// A client keeps its connection. When the server has closed it between two requests (after
+// its idle time, with a TLS closing alert, or abruptly), the next request goes out once,
+// over a new connection that resumes the TLS session.
+TEST(HttpsClientReuseTest, KeptConnectionIsReusedAndReplacedOnceTheServerClosedIt) {
+  for (const bool abrupt : {false, true}) {
+    SCOPED_TRACE(abrupt ? "socket shut down" : "idle time-out");
+    TestAuthority authority;
+    ConnectionLog log;
+    TlsTestServer server(authority, log.Setup());
+    const std::unique_ptr<HttpsClient> client = NewHttpsClient();
+    EXPECT_EQ(testing::EstablishedConnectionsTo(server.Port()), 0);  // a new client does not connect
+    HttpsRequest request;
+    request.url = "https://" + server.HostPort() + "/api/payments";
+    request.body = "{}";
+    request.extra_ca_file = authority.CertificateFile().string();
+    EXPECT_EQ(client->Execute(request).status, 200);
+    EXPECT_EQ(client->Execute(request).status, 200);
+    const std::vector<ConnectionLog::Entry> before = log.Entries();
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_EQ(before[1].client_port, before[0].client_port);
+    EXPECT_EQ(testing::EstablishedConnectionsTo(server.Port()), 1);
+
+    if (abrupt) shutdown(before[1].server_socket, SHUT_RDWR);
+    ASSERT_TRUE(ClientConnectionClosed(server.Port()));
+    EXPECT_EQ(client->Execute(request).status, 200);
+    const std::vector<ConnectionLog::Entry> after = log.Entries();
+    ASSERT_EQ(after.size(), 3u);  // the request went out once
+    EXPECT_NE(after[2].client_port, before[0].client_port);
+    EXPECT_TRUE(after[2].resumed);
+  }
+}
+
+// A server with a certificate from an untrusted authority, on the host and port of one the
+// client trusted and holds a TLS session for, is refused.
+TEST(HttpsClientReuseTest, UntrustedCertificateOnAReusedHostFails) {
+  TestAuthority trusted_root;
+  TestAuthority stranger("Stranger Root");
+  ConnectionLog log;
+  const std::unique_ptr<HttpsClient> client = NewHttpsClient();
+  HttpsRequest request;
+  request.method = "GET";
+  request.extra_ca_file = trusted_root.CertificateFile().string();
+  int port = 0;
+  {
+    TlsTestServer first(trusted_root, log.Setup());
+    port = first.Port();
+    request.url = "https://" + first.HostPort() + "/api/payments";
+    EXPECT_EQ(client->Execute(request).status, 200);
+    EXPECT_EQ(client->Execute(request).status, 200);
+  }
+  // The server closed the kept connection on leaving. With nothing listening, the failure
+  // names the connection attempt, not the dead connection.
+  try {
+    client->Execute(request);
+    ADD_FAILURE() << "request to a closed port succeeded";
+  } catch (const EQVError& e) {
+    EXPECT_NE(std::string(e.what()).find("127.0.0.1"), std::string::npos) << e.what();
+  }
+  TlsTestServer impostor(stranger, log.Setup(), port);
+  EXPECT_THROW(client->Execute(request), EQVError);
+  EXPECT_THROW(client->Execute(request), EQVError);
 }
 
 TEST(ReasonPhraseTest, StatusLines) {

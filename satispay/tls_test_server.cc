@@ -12,7 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 
 namespace qvpa::testing {
 namespace {
@@ -112,13 +115,14 @@ std::unique_ptr<TestAuthority::Issued> TestAuthority::IssueServerCertificate() c
 }
 
 TlsTestServer::TlsTestServer(const TestAuthority& authority,
-                             const std::function<void(httplib::Server&)>& setup)
+                             const std::function<void(httplib::Server&)>& setup, int port)
     : issued_(authority.IssueServerCertificate()),
       server_(std::make_unique<httplib::SSLServer>(issued_->cert.get(), issued_->key.get())) {
   Check(server_->is_valid(), "server context");
   server_->set_tcp_nodelay(true);
   setup(*server_);
-  port_ = server_->bind_to_any_port("127.0.0.1");
+  port_ = port == 0 ? server_->bind_to_any_port("127.0.0.1")
+                    : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
   Check(port_ > 0, "bind");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // stop() only takes effect once the accept loop runs, so wait for it to start.
@@ -143,6 +147,28 @@ int UnusedLoopbackPort() {
   close(fd);
   Check(ok, "unused port");
   return ntohs(address.sin_port);
+}
+
+int EstablishedConnectionsTo(int port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // column titles
+  int count = 0;
+  while (std::getline(table, line)) {
+    // "  sl  local_address rem_address   st ...", addresses as hex "0100007F:1F90"
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    const size_t colon = remote.find(':');
+    if (colon == std::string::npos || state != "01") continue;  // 01: established
+    if (std::stoi(remote.substr(colon + 1), nullptr, 16) == port) ++count;
+  }
+  return count;
+}
+
+int ServerSocketOf(const httplib::Request& request) {
+  Check(request.ssl != nullptr, "TLS request");
+  return SSL_get_fd(request.ssl);
 }
 
 }  // namespace qvpa::testing

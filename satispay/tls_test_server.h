@@ -37,8 +37,10 @@ class TestAuthority {
 // An HTTPS server on 127.0.0.1:<ephemeral>, answering from its own thread until destroyed.
 class TlsTestServer {
  public:
-  // `setup` registers the handlers before the server starts listening.
-  TlsTestServer(const TestAuthority& authority, const std::function<void(httplib::Server&)>& setup);
+  // `setup` registers the handlers before the server starts listening; `port` 0 takes a
+  // free port, another value that port (e.g. the one of a server destroyed before).
+  TlsTestServer(const TestAuthority& authority, const std::function<void(httplib::Server&)>& setup,
+                int port = 0);
   ~TlsTestServer();
   TlsTestServer(const TlsTestServer&) = delete;
   TlsTestServer& operator=(const TlsTestServer&) = delete;
@@ -55,6 +57,15 @@ class TlsTestServer {
 
 // A loopback port on which nothing listens (bound, then closed).
 int UnusedLoopbackPort();
+
+// How many TCP connections of this machine are established towards `port` on loopback
+// (the client ends of the connections to a test server).
+int EstablishedConnectionsTo(int port);
+
+// The server's socket of the connection that carried `request`. A test that shuts it down
+// (shutdown(2), both ways) after the answer closes the connection as a server closes an
+// idle kept-alive one; the server itself closes the descriptor then.
+int ServerSocketOf(const httplib::Request& request);
 
 }  // namespace qvpa::testing
 

@@ -41,6 +41,7 @@ using testing::TlsTestServer;
 struct Seen {
   std::string method, target, body;
   httplib::Headers headers;
+  int client_port = 0;  // one per connection
   std::string Header(const std::string& name) const {
     auto it = headers.find(name);
     return it == headers.end() ? std::string() : it->second;
@@ -53,7 +54,7 @@ using Answer = std::function<void(const Seen&, httplib::Response&)>;
 class ScriptedService {
  public:
   void Handle(const httplib::Request& req, httplib::Response& res) {
-    Seen seen{req.method, req.target, req.body, req.headers};
+    Seen seen{req.method, req.target, req.body, req.headers, req.remote_port};
     Answer answer;
     bool drop = false;
     {
@@ -434,6 +435,31 @@ TEST_F(SatispayDeviceTest, LineBreaksInHeaderSourcesSendNothing) {
   EXPECT_TRUE(result.Error);
   EXPECT_TRUE(result.ErrorText.starts_with(u"HTTP header host is not valid")) << ToUtf8(result.ErrorText);
   EXPECT_EQ(service_.Requests().size(), 0u);
+}
+
+// Opening connects nothing; each device then keeps its own connection to the service from
+// its first request until it is destroyed.
+TEST_F(SatispayDeviceTest, EachDeviceKeepsItsOwnConnectionUntilDestroyed) {
+  service_.SetAnswer(Json(200, kPending));
+  auto first = Open();
+  auto second = Open();
+  EXPECT_EQ(testing::EstablishedConnectionsTo(server_.Port()), 0);
+  const std::string begin = "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>1</Amount><Currency>EUR</Currency>";
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_FALSE(Pay(*first, begin).Error);
+    EXPECT_FALSE(Pay(*second, begin).Error);
+  }
+  const std::vector<Seen> requests = service_.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[2].client_port, requests[0].client_port);
+  EXPECT_EQ(requests[3].client_port, requests[1].client_port);
+  EXPECT_NE(requests[0].client_port, requests[1].client_port);
+  for (const Seen& seen : requests) EXPECT_TRUE(SignatureVerifies(seen, "key-1"));
+  EXPECT_EQ(testing::EstablishedConnectionsTo(server_.Port()), 2);
+  first.reset();
+  EXPECT_EQ(testing::EstablishedConnectionsTo(server_.Port()), 1);
+  second.reset();
+  EXPECT_EQ(testing::EstablishedConnectionsTo(server_.Port()), 0);
 }
 
 TEST_F(SatispayDeviceTest, AmountUnitIsExactHundredthsInShortestForm) {

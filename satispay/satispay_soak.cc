@@ -25,6 +25,12 @@ using qvpa::testing::LocalService;
 
 constexpr long kReportEvery = 1000;
 constexpr long kAllowedGrowthKiB = 1024;
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer holds freed memory back for a while: resident memory says nothing here.
+constexpr bool kJudgeMemory = false;
+#else
+constexpr bool kJudgeMemory = true;
+#endif
 
 long ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
@@ -85,7 +91,7 @@ int Run(long cycles) {
                     cycle_ms[cycle_ms.size() / 2]);
         std::fflush(stdout);
         cycle_ms.clear();
-        if (baseline_kib != 0 && rss - baseline_kib >= kAllowedGrowthKiB) grew = true;
+        if (kJudgeMemory && baseline_kib != 0 && rss - baseline_kib >= kAllowedGrowthKiB) grew = true;
       }
     }
     Expect(library, "CLOSE", WithHandle(handle, ""));
@@ -93,6 +99,7 @@ int Run(long cycles) {
   service.Stop();
   std::error_code ignored;
   std::filesystem::remove_all(root, ignored);
+  if (!kJudgeMemory) std::printf("sanitizer build: memory not judged; leaks are reported at exit\n");
   if (grew) std::printf("FAIL: resident memory grew by 1 MiB or more after the first %ld cycles\n", kReportEvery);
   return grew ? 1 : 0;
 }

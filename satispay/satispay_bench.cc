@@ -2,8 +2,9 @@
 // client can avoid: one RSA-4096 signature plus one HTTPS round trip on a warm connection per
 // request. Every figure runs twice: on loopback (rtt 0) and through the latency proxy with
 // 30 ms of round trip (rtt 30). Counters: median_ms (median of the iterations), floor_ms
-// (signatures + warm round trips of the requests made), x_floor (median / floor), over_ms
-// (median - floor) and, over the proxy, rtts (median less the signatures, in round trips).
+// (signatures + warm round trips of the requests made, sampled between the iterations),
+// x_floor (median / floor), over_ms (median - floor) and, over the proxy, rtts (median less
+// the signatures, in round trips).
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <openssl/evp.h>
@@ -18,7 +19,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -240,57 +240,48 @@ Environment& Shared() {
   return environment;
 }
 
-// The floor's two parts, measured by their own benchmarks or, when those were filtered out,
-// on first need.
-std::optional<double> g_signature_ms;
-std::map<int, double> g_round_trip_ms;
-
-double MeasureSignature(int count) {
-  std::vector<double> times;
-  for (int i = 0; i < count; ++i) {
-    const Clock::time_point start = Clock::now();
+// The floor's two parts, sampled between the iterations of the benchmark they serve (one
+// signature and one warm round trip after each), so that both see the same load of the
+// machine as the figure they are compared with.
+class FloorSampler {
+ public:
+  explicit FloorSampler(int rtt)
+      : post_(Shared().signer(), Shared().HostPort(rtt), Shared().KeyId(), Shared().CaFile()) {
+    post_.Send();  // warm from here
+  }
+  void Sample() {
+    Clock::time_point start = Clock::now();
     benchmark::DoNotOptimize(Shared().signer().Sign("(request-target): post /g_business/v1/payments"));
-    times.push_back(MillisecondsSince(start));
+    signature_ms_.push_back(MillisecondsSince(start));
+    start = Clock::now();
+    post_.Send();
+    round_trip_ms_.push_back(MillisecondsSince(start));
   }
-  return Median(times);
-}
+  double SignatureMs() const { return Median(signature_ms_); }
+  double RoundTripMs() const { return Median(round_trip_ms_); }
 
-double SignatureMs() {
-  if (!g_signature_ms) g_signature_ms = MeasureSignature(30);
-  return *g_signature_ms;
-}
-
-double RoundTripMs(int rtt) {
-  if (g_round_trip_ms.count(rtt) == 0) {
-    Environment& env = Shared();
-    PresignedPost post(env.signer(), env.HostPort(rtt), env.KeyId(), env.CaFile());
-    post.Send();
-    std::vector<double> times;
-    for (int i = 0; i < 15; ++i) {
-      const Clock::time_point start = Clock::now();
-      post.Send();
-      times.push_back(MillisecondsSince(start));
-    }
-    g_round_trip_ms[rtt] = Median(times);
-  }
-  return g_round_trip_ms[rtt];
-}
+ private:
+  PresignedPost post_;
+  std::vector<double> signature_ms_, round_trip_ms_;
+};
 
 // Reports the iterations' median against `requests` signed requests' worth of floor.
-void Report(benchmark::State& state, const std::vector<double>& times, int rtt, int requests) {
+void Report(benchmark::State& state, const std::vector<double>& times, int rtt, int requests,
+            const FloorSampler* floor = nullptr) {
   const double median = Median(times);
   state.counters["median_ms"] = median;
-  if (requests == 0) return;
-  const double floor = requests * (SignatureMs() + RoundTripMs(rtt));
-  state.counters["floor_ms"] = floor;
-  state.counters["x_floor"] = median / floor;
-  state.counters["over_ms"] = median - floor;
-  if (rtt > 0) state.counters["rtts"] = (median - requests * SignatureMs()) / rtt;
+  if (floor == nullptr) return;
+  const double floor_ms = requests * (floor->SignatureMs() + floor->RoundTripMs());
+  state.counters["floor_ms"] = floor_ms;
+  state.counters["x_floor"] = median / floor_ms;
+  state.counters["over_ms"] = median - floor_ms;
+  if (rtt > 0) state.counters["rtts"] = (median - requests * floor->SignatureMs()) / rtt;
 }
 
-// Times each iteration's `body` by hand, so that set-up outside it is not counted.
+// Times each iteration's `body` by hand, so that set-up outside it is not counted; samples
+// the floor after each when given a sampler.
 template <typename Body>
-std::vector<double> TimeIterations(benchmark::State& state, Body body) {
+std::vector<double> TimeIterations(benchmark::State& state, Body body, FloorSampler* floor = nullptr) {
   std::vector<double> times;
   for (auto _ : state) {
     const Clock::time_point start = Clock::now();
@@ -298,6 +289,7 @@ std::vector<double> TimeIterations(benchmark::State& state, Body body) {
     const double elapsed = MillisecondsSince(start);
     state.SetIterationTime(elapsed / 1000.0);
     times.push_back(elapsed);
+    if (floor != nullptr) floor->Sample();
   }
   return times;
 }
@@ -306,7 +298,6 @@ void BM_Signature(benchmark::State& state) {
   const std::vector<double> times = TimeIterations(state, [] {
     benchmark::DoNotOptimize(Shared().signer().Sign("(request-target): post /g_business/v1/payments"));
   });
-  g_signature_ms = Median(times);
   Report(state, times, 0, 0);
 }
 BENCHMARK(BM_Signature)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(100);
@@ -317,7 +308,6 @@ void BM_WarmRoundTrip(benchmark::State& state) {
   PresignedPost post(env.signer(), env.HostPort(rtt), env.KeyId(), env.CaFile());
   post.Send();  // the connection is warm from here
   const std::vector<double> times = TimeIterations(state, [&] { post.Send(); });
-  g_round_trip_ms[rtt] = Median(times);
   Report(state, times, rtt, 0);
 }
 BENCHMARK(BM_WarmRoundTrip)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(0)->Iterations(100);
@@ -334,6 +324,7 @@ BENCHMARK(BM_OpenClose)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterati
 void BM_PayBeginCold(benchmark::State& state) {
   const int rtt = static_cast<int>(state.range(0));
   Environment& env = Shared();
+  FloorSampler floor(rtt);
   std::vector<double> times;
   for (auto _ : state) {
     const int handle = env.Open(rtt);
@@ -343,8 +334,9 @@ void BM_PayBeginCold(benchmark::State& state) {
     env.Close(handle);
     state.SetIterationTime(elapsed / 1000.0);
     times.push_back(elapsed);
+    floor.Sample();
   }
-  Report(state, times, rtt, 1);
+  Report(state, times, rtt, 1, &floor);
 }
 BENCHMARK(BM_PayBeginCold)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(0)->Iterations(40);
 BENCHMARK(BM_PayBeginCold)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(30)->Iterations(15);
@@ -356,9 +348,10 @@ void BM_PayBeginWarm(benchmark::State& state) {
   const int handle = env.Open(rtt);
   const std::string begin = Environment::Begin(handle);
   env.Expect("PAY", begin);
-  const std::vector<double> times = TimeIterations(state, [&] { env.Expect("PAY", begin); });
+  FloorSampler floor(rtt);
+  const std::vector<double> times = TimeIterations(state, [&] { env.Expect("PAY", begin); }, &floor);
   env.Close(handle);
-  Report(state, times, rtt, 1);
+  Report(state, times, rtt, 1, &floor);
 }
 BENCHMARK(BM_PayBeginWarm)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(0)->Iterations(100);
 BENCHMARK(BM_PayBeginWarm)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(30)->Iterations(25);
@@ -367,6 +360,7 @@ BENCHMARK(BM_PayBeginWarm)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(
 void BM_WholePayment(benchmark::State& state) {
   const int rtt = static_cast<int>(state.range(0));
   Environment& env = Shared();
+  FloorSampler floor(rtt);
   const std::vector<double> times = TimeIterations(state, [&] {
     const int handle = env.Open(rtt);
     const DriverLibrary::Answer begin = env.Expect("PAY", Environment::Begin(handle));
@@ -376,8 +370,8 @@ void BM_WholePayment(benchmark::State& state) {
     env.Expect("PAY", read);
     env.Expect("PAY", Environment::Payment(handle, "<Action>PAY</Action><Phase>COMMIT</Phase>"));
     env.Close(handle);
-  });
-  Report(state, times, rtt, 1 + kDoReads);
+  }, &floor);
+  Report(state, times, rtt, 1 + kDoReads, &floor);
 }
 BENCHMARK(BM_WholePayment)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(0)->Iterations(25);
 BENCHMARK(BM_WholePayment)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(30)->Iterations(10);

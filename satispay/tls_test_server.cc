@@ -12,7 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -150,17 +152,26 @@ int UnusedLoopbackPort() {
 }
 
 int EstablishedConnectionsTo(int port) {
+  // Sockets of this process only: other programs on the machine may hold connections whose
+  // far end carries the same port number.
+  std::set<std::string> own_sockets;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (!error && target.starts_with("socket:[")) own_sockets.insert(target.substr(8, target.size() - 9));
+  }
   std::ifstream table("/proc/net/tcp");
   std::string line;
   std::getline(table, line);  // column titles
   int count = 0;
   while (std::getline(table, line)) {
-    // "  sl  local_address rem_address   st ...", addresses as hex "0100007F:1F90"
+    // "sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...",
+    // addresses as hex "0100007F:1F90"
     std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
     const size_t colon = remote.find(':');
-    if (colon == std::string::npos || state != "01") continue;  // 01: established
+    if (colon == std::string::npos || state != "01" || own_sockets.count(inode) == 0) continue;  // 01: established
     if (std::stoi(remote.substr(colon + 1), nullptr, 16) == port) ++count;
   }
   return count;

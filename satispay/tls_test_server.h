@@ -58,8 +58,8 @@ class TlsTestServer {
 // A loopback port on which nothing listens (bound, then closed).
 int UnusedLoopbackPort();
 
-// How many TCP connections of this machine are established towards `port` on loopback
-// (the client ends of the connections to a test server).
+// How many TCP connections of this process are established towards `port` (the client
+// ends of the connections to a test server or to the local service).
 int EstablishedConnectionsTo(int port);
 
 // The server's socket of the connection that carried `request`. A test that shuts it down

@@ -17,6 +17,7 @@
 
 #include "base/error.h"
 #include "satispay/tls_test_server.h"
+#include "satispay/trust_store.h"
 
 namespace qvpa {
 namespace {
@@ -406,6 +407,25 @@ TEST(HttpsClientReuseTest, UntrustedCertificateOnAReusedHostFails) {
   TlsTestServer impostor(stranger, log.Setup(), port);
   EXPECT_THROW(client->Execute(request), EQVError);
   EXPECT_THROW(client->Execute(request), EQVError);
+}
+
+// The store is built again only for another extra bundle path; a bundle that cannot be read
+// leaves the current store in place.
+TEST(TrustStoreTest, BuiltOncePerExtraBundlePath) {
+  TestAuthority first_root;
+  TestAuthority second_root("Second Root");
+  const std::string first_path = first_root.CertificateFile().string();
+  const TrustStore::Reference first = TrustStore::ForExtraFile(first_path);
+  EXPECT_EQ(TrustStore::ForExtraFile(first_path).get(), first.get());
+  const TrustStore::Reference second = TrustStore::ForExtraFile(second_root.CertificateFile().string());
+  EXPECT_NE(second.get(), first.get());
+  try {
+    TrustStore::ForExtraFile("/nonexistent/ca.pem");
+    ADD_FAILURE() << "a missing bundle was accepted";
+  } catch (const EQVError& e) {
+    EXPECT_EQ(std::string(e.what()), "CA file /nonexistent/ca.pem cannot be read");
+  }
+  EXPECT_EQ(TrustStore::ForExtraFile(second_root.CertificateFile().string()).get(), second.get());
 }
 
 TEST(ReasonPhraseTest, StatusLines) {

@@ -370,21 +370,27 @@ TEST_F(SatispayEndToEndTest, ServiceReceivesTheContractHeaders) {
   EXPECT_EQ(requests[2]["headers"]["x-satispay-response-wait-time"], json::array({"20"}));
 }
 
-// The service drops the device's kept connection as a payment creation arrives on it: the
-// creation goes out again over a new connection, the host sees a success and the service
-// holds one payment for it. CLOSE releases the connection.
+// The service stores a payment and then drops the device's kept connection without an
+// answer: the creation goes out again over a new connection with the same Idempotency-Key,
+// the host sees a success and the service holds one payment for it. CLOSE releases the
+// connection.
 TEST_F(SatispayEndToEndTest, CreationOnADroppedKeptConnectionSucceedsOnce) {
   const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
   EXPECT_EQ(qvpa::testing::EstablishedConnectionsTo(service_.Port()), 0);  // OPEN does not connect
   ASSERT_EQ(Begin(handle, "1", "K1").result, 0);
   EXPECT_EQ(qvpa::testing::EstablishedConnectionsTo(service_.Port()), 1);
-  service_.AddFault({{"kind", "close"}, {"method", "POST"}, {"path", "/g_business/v1/payments"}});
+  service_.AddFault({{"kind", "close_after"}, {"method", "POST"}, {"path", "/g_business/v1/payments"}});
   const DriverLibrary::Answer begin = Begin(handle, "2", "K2");
   ASSERT_EQ(begin.result, 0) << begin.Error();
   EXPECT_TRUE(service_.Control("GET", "/control/faults")["faults"].empty());  // the drop happened
   const json payments = service_.Control("GET", "/control/payments");
   int created = 0;
-  for (const json& p : payments["data"]) created += p["external_code"] == "K2";
+  for (const json& p : payments["data"]) {
+    if (p["external_code"] == "K2") {
+      ++created;
+      EXPECT_EQ(p["id"], begin.Field("PaymentNumber"));
+    }
+  }
   EXPECT_EQ(created, 1) << payments.dump();
   EXPECT_EQ(Call("CLOSE", WithHandle(handle, "")).result, 0);
   EXPECT_EQ(qvpa::testing::EstablishedConnectionsTo(service_.Port()), 0);

@@ -399,22 +399,37 @@ TEST_F(SatispayDeviceTest, DroppedCreationIsRepeatedOnceWithTheSameKey) {
   EXPECT_NE(log.find("kSATISPAY.Retry:Idempotency-Key=" + requests[0].Header("Idempotency-Key")), std::string::npos)
       << log;
 
-  // Dropped twice: the second failure is the answer.
+  // The driver's own repeat is one: dropped twice, the second failure is the answer. Each
+  // case starts on a new device, whose first request opens its connection.
   service_.DropNext(2);
-  const _int_PAY_result twice = Pay(*device, "<Action>REFUND</Action><Amount>1</Amount><Currency>EUR</Currency>");
+  const size_t before_refund = service_.Requests().size();
+  const _int_PAY_result twice =
+      Pay(*Open(), "<Action>REFUND</Action><Amount>1</Amount><Currency>EUR</Currency>");
   EXPECT_TRUE(twice.Error);
-  EXPECT_EQ(device->IOHandler().ErrorCode(), 500);
-  EXPECT_EQ(service_.Requests().size(), 4u);
+  EXPECT_EQ(service_.Requests().size() - before_refund, 2u);
 
-  // Reads and cancellations are not repeated.
+  // Reads and cancellations are not repeated by the driver.
   for (const char* phase : {"DO", "ROLLBACK"}) {
+    auto fresh = Open();
     service_.DropNext(1);
     const size_t before = service_.Requests().size();
     const _int_PAY_result once =
-        Pay(*device, std::string("<Action>PAY</Action><Phase>") + phase + "</Phase><Attributes>p-1</Attributes>");
+        Pay(*fresh, std::string("<Action>PAY</Action><Phase>") + phase + "</Phase><Attributes>p-1</Attributes>");
     EXPECT_TRUE(once.Error) << phase;
+    EXPECT_EQ(fresh->IOHandler().ErrorCode(), 500) << phase;
     EXPECT_EQ(service_.Requests().size() - before, 1u) << phase;
   }
+
+  // A kept connection that dies under a request before any answer is taken for one the
+  // service had closed: the request goes out once more over a new connection, below the
+  // driver, whatever its method.
+  service_.DropNext(1);
+  const size_t before = service_.Requests().size();
+  const _int_PAY_result read = Pay(*device, "<Action>PAY</Action><Phase>DO</Phase><Attributes>p-1</Attributes>");
+  requests = service_.Requests();
+  ASSERT_EQ(requests.size() - before, 2u);
+  EXPECT_NE(requests[before + 1].client_port, requests[before].client_port);
+  EXPECT_EQ(read.PaymentNumber, u"p-1");
 }
 
 // Text from the host that would add header lines never reaches the wire.

@@ -105,7 +105,8 @@ class Signer {
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 // The driver's payment creation signed once, sent again and again over one kept-alive libcurl
-// handle: the round trip of the very request the driver sends, without its signing.
+// handle: the round trip of the very request the driver sends, without its signing. Each
+// send carries its own Idempotency-Key (not signed), as each creation of the driver does.
 class PresignedPost {
  public:
   PresignedPost(const Signer& signer, const std::string& host, const std::string& key_id, const std::string& ca_file)
@@ -128,7 +129,7 @@ class PresignedPost {
         Base64Url(signer.Sign(text)) + "\"";
     for (const std::string& line : {std::string("Content-Type: application/json"), "host: " + host,
                                     std::string("date: ") + date, "digest: " + digest, authorization,
-                                    std::string("Expect:")}) {
+                                    std::string("Accept: application/json"), std::string("Expect:")}) {
       headers_ = curl_slist_append(headers_, line.c_str());
     }
     curl_ = curl_easy_init();
@@ -141,11 +142,25 @@ class PresignedPost {
   PresignedPost& operator=(const PresignedPost&) = delete;
 
   void Send() {
+    std::string serial = std::to_string(++sent_);
+    serial.insert(0, 12 - std::min<size_t>(serial.size(), 12), '0');
+    const std::string key = "Idempotency-Key: " + std::to_string(getpid() % 100000000 + 10000000).substr(0, 8) +
+                            "-0000-4000-8000-" + serial;
+    curl_slist* headers = curl_slist_append(nullptr, key.c_str());
+    for (const curl_slist* line = headers_; line != nullptr; line = line->next) {
+      headers = curl_slist_append(headers, line->data);
+    }
+    Send(headers);
+    curl_slist_free_all(headers);
+  }
+
+ private:
+  void Send(curl_slist* headers) {
     curl_easy_setopt(curl_, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_CAINFO, ca_file_.c_str());
     curl_easy_setopt(curl_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body_.c_str());
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, Discard);
     const CURLcode code = curl_easy_perform(curl_);
@@ -157,9 +172,9 @@ class PresignedPost {
     }
   }
 
- private:
   std::string url_, body_, ca_file_;
   curl_slist* headers_ = nullptr;
+  long sent_ = 0;
   CURL* curl_ = nullptr;
 };
 

@@ -3,29 +3,12 @@
 
 #include <string>
 
-#include "base/text.h"
 #include "io/dynamic_library.h"
+#include "io/system_error_win.h"
 
 namespace qvpa {
 
 namespace {
-
-// The system's text for aError, without the trailing line break; the number alone when
-// the system has no text for it.
-std::u16string SystemText(DWORD aError) {
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      aError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::u16string result;
-  if (length > 0 && text != nullptr) result.assign(reinterpret_cast<const char16_t*>(text), length);
-  if (text != nullptr) ::LocalFree(text);
-  while (!result.empty() && (result.back() == u'\n' || result.back() == u'\r' || result.back() == u' ')) {
-    result.pop_back();
-  }
-  if (result.empty()) result = u"System error " + IntToStr(aError);
-  return result;
-}
 
 HMODULE Module(void* aHandle) { return static_cast<HMODULE>(aHandle); }
 
@@ -39,7 +22,7 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::u16string& aName
   const DWORD error = ::GetLastError();
   ::SetErrorMode(previous);
   if (handle == nullptr) {
-    aError.message = SystemText(error);
+    aError.message = WindowsErrorText(error);
     aError.code = static_cast<int32_t>(error);
     return nullptr;
   }

@@ -36,9 +36,20 @@ struct DcDeleter {
 };
 using DcPtr = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
 
-// A device context of aPrinter with the driver's default settings; null on failure.
-DcPtr PrinterDc(const std::u16string& aPrinter) {
-  return DcPtr(::CreateDCW(L"WINSPOOL", Wide(aPrinter), nullptr, nullptr));
+// A device context of aPrinter with the driver's default settings. Throws aContext and
+// the system's text on failure; the printer is opened first because CreateDCW does not
+// say why a name is refused, the spooler does.
+DcPtr PrinterDc(const std::u16string& aPrinter, const std::u16string& aContext) {
+  std::u16string printer = aPrinter;
+  HANDLE opened = nullptr;
+  if (!::OpenPrinterW(const_cast<wchar_t*>(Wide(printer)), &opened, nullptr)) {
+    throw EQVError(aContext + LastErrorText());
+  }
+  ::ClosePrinter(opened);
+  ::SetLastError(0);
+  DcPtr dc(::CreateDCW(L"WINSPOOL", Wide(aPrinter), nullptr, nullptr));
+  if (!dc) throw EQVError(aContext + LastErrorText());
+  return dc;
 }
 
 // The picture's pixels laid on white paper: GDI draws colours and ignores alpha, so
@@ -122,8 +133,7 @@ std::vector<std::u16string> InstalledPrinters() {
 }
 
 PageMetrics GetPageMetrics(const std::u16string& aPrinter) {
-  const DcPtr dc = PrinterDc(aPrinter);
-  if (!dc) throw EQVError(u"Cannot read the printer " + aPrinter + u": " + LastErrorText());
+  const DcPtr dc = PrinterDc(aPrinter, u"Cannot read the printer " + aPrinter + u": ");
   PageMetrics page;
   page.dpi_x = ::GetDeviceCaps(dc.get(), LOGPIXELSX);
   page.dpi_y = ::GetDeviceCaps(dc.get(), LOGPIXELSY);
@@ -150,8 +160,7 @@ void PrintPicture(const std::u16string& aPrinter, const std::u16string& aTitle, 
       aPicture.pixels.size() != static_cast<size_t>(aPicture.width) * static_cast<size_t>(aPicture.height)) {
     refuse(u"the picture's pixels do not match its size");
   }
-  const DcPtr dc = PrinterDc(aPrinter);
-  if (!dc) refuse(LastErrorText());
+  const DcPtr dc = PrinterDc(aPrinter, u"Cannot print on " + aPrinter + u": ");
   DOCINFOW doc{};
   doc.cbSize = sizeof doc;
   doc.lpszDocName = Wide(aTitle);

@@ -16,11 +16,12 @@ HMODULE Module(void* aHandle) { return static_cast<HMODULE>(aHandle); }
 
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::u16string& aName, LoadError& aError) {
   // No message box from the system when the library or one it needs is missing: the
-  // host sees the failure in the result instead.
-  const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // host sees the failure in the result instead. Only this thread's mode changes.
+  DWORD previous = 0;
+  const bool quiet = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous) != 0;
   HMODULE handle = ::LoadLibraryW(reinterpret_cast<const wchar_t*>(aName.c_str()));
   const DWORD error = ::GetLastError();
-  ::SetErrorMode(previous);
+  if (quiet) ::SetThreadErrorMode(previous, nullptr);
   if (handle == nullptr) {
     aError.message = WindowsErrorText(error);
     aError.code = static_cast<int32_t>(error);

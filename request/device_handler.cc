@@ -9,6 +9,7 @@
 #include "io/io_handler.h"
 #include "io/io_handler_factory.h"
 #include "request/rpt_util.h"
+#include "request/xml_parser.h"
 
 namespace qvpa {
 namespace {
@@ -40,88 +41,18 @@ void CheckRequestText(const std::u16string& aXml) {
   }
 }
 
-bool IsXmlCharacter(uint32_t aCode) {
-  return aCode == 0x9 || aCode == 0xA || aCode == 0xD || (aCode >= 0x20 && aCode <= 0xD7FF) ||
-         (aCode >= 0xE000 && aCode <= 0xFFFD) || (aCode >= 0x10000 && aCode <= 0x10FFFF);
-}
-
-// Character references to code points that XML does not allow (&#0;, a surrogate, beyond
-// U+10FFFF): the parser would cut the text at a null or store broken UTF-8. CDATA sections,
-// comments and processing instructions hold no references and are skipped.
-void CheckCharacterReferences(std::u16string_view aXml) {
-  size_t i = 0;
-  const auto skip_to = [&](std::u16string_view aEnd) {
-    const size_t end = aXml.find(aEnd, i);
-    i = end == std::u16string_view::npos ? aXml.size() : end + aEnd.size();
-  };
-  while (i < aXml.size()) {
-    const std::u16string_view rest = aXml.substr(i);
-    if (rest.starts_with(u"<![CDATA[")) {
-      skip_to(u"]]>");
-    } else if (rest.starts_with(u"<!--")) {
-      skip_to(u"-->");
-    } else if (rest.starts_with(u"<?")) {
-      skip_to(u"?>");
-    } else if (rest.starts_with(u"&#")) {
-      const size_t start = i;
-      size_t j = 2;
-      const bool hex = j < rest.size() && rest[j] == u'x';
-      if (hex) ++j;
-      uint32_t code = 0;
-      size_t digits = 0;
-      for (; j < rest.size() && rest[j] != u';'; ++j, ++digits) {
-        const char16_t c = rest[j];
-        uint32_t digit;
-        if (c >= u'0' && c <= u'9') {
-          digit = c - u'0';
-        } else if (hex && c >= u'a' && c <= u'f') {
-          digit = c - u'a' + 10;
-        } else if (hex && c >= u'A' && c <= u'F') {
-          digit = c - u'A' + 10;
-        } else {
-          break;
-        }
-        code = std::min<uint32_t>(code * (hex ? 16 : 10) + digit, 0x110000);
-      }
-      if (digits > 0 && j < rest.size() && rest[j] == u';' && !IsXmlCharacter(code)) {
-        throw EQVError(u"XML parse error: Invalid character reference at offset " +
-                       IntToStr(static_cast<int64_t>(start)));
-      }
-      i += j;
-    } else {
-      ++i;
-    }
-  }
-}
-
-std::unique_ptr<pugi::xml_document> Parse(const std::u16string& aXml) {
+std::unique_ptr<XmlDocument> Parse(const std::u16string& aXml) {
   CheckRequestText(aXml);
-  CheckCharacterReferences(aXml);
   const std::string utf8 = ToUtf8(aXml);
-  auto document = std::make_unique<pugi::xml_document>();
-  const pugi::xml_parse_result result =
-      document->load_buffer(utf8.data(), utf8.size(), pugi::parse_default, pugi::encoding_utf8);
-  // The parser counts bytes of UTF-8; the host counts characters of its text.
-  const auto character_offset = [&utf8](ptrdiff_t aByteOffset) {
-    const size_t bytes =
-        std::min(utf8.size(), static_cast<size_t>(std::max<ptrdiff_t>(aByteOffset, 0)));
-    const std::u16string before = FromUtf8(std::string_view(utf8).substr(0, bytes));
-    return IntToStr(static_cast<int64_t>(before.size()));
-  };
-  if (!result) {
-    throw EQVError(u"XML parse error: " + FromAscii(result.description()) + u" at offset " +
-                   character_offset(result.offset));
+  XmlParseResult result = ParseXml(utf8);
+  if (!result.document) {
+    // The parser counts bytes of UTF-8; the host counts characters of its text.
+    const std::u16string before =
+        FromUtf8(std::string_view(utf8).substr(0, std::min(result.byte_offset, utf8.size())));
+    throw EQVError(u"XML parse error: " + FromUtf8(result.description) + u" at offset " +
+                   IntToStr(static_cast<int64_t>(before.size())));
   }
-  // The parser accepts several top-level elements; a document has exactly one.
-  const pugi::xml_node root = document->document_element();
-  for (pugi::xml_node next = root.next_sibling(); next; next = next.next_sibling()) {
-    if (next.type() == pugi::node_element) {
-      // offset_debug() points at the name, one past the "<".
-      throw EQVError(u"XML parse error: More than one document element at offset " +
-                     character_offset(next.offset_debug() - 1));
-    }
-  }
-  return document;
+  return std::move(result.document);
 }
 
 }  // namespace
@@ -129,17 +60,17 @@ std::unique_ptr<pugi::xml_document> Parse(const std::u16string& aXml) {
 kDeviceHandler::kDeviceHandler() = default;
 kDeviceHandler::~kDeviceHandler() = default;
 
-std::unique_ptr<pugi::xml_document> kDeviceHandler::Deserialize(const std::u16string& aXml) {
-  std::unique_ptr<pugi::xml_document> document = Parse(aXml);
-  const pugi::xml_node root = document->document_element();
+std::unique_ptr<XmlDocument> kDeviceHandler::Deserialize(const std::u16string& aXml) {
+  std::unique_ptr<XmlDocument> document = Parse(aXml);
+  const XmlNode root = document->DocumentElement();
   fDriver = krptUtil::GetNodeValueAsString(root, u"Driver");
   fMethod = krptUtil::GetNodeValueAsString(root, u"Method");
   fDeviceHandle = krptUtil::GetNodeValueAsInteger(root, u"Handle");
   fLogId = krptUtil::GetNodeValueAsString(root, u"LogId");
-  if (const pugi::xml_node connection = krptUtil::FindChild(root, u"Connection")) {
+  if (const XmlNode connection = krptUtil::FindChild(root, u"Connection")) {
     ReadConnection(connection);
   }
-  if (const pugi::xml_node parameters = krptUtil::FindChild(root, u"Parameters")) {
+  if (const XmlNode parameters = krptUtil::FindChild(root, u"Parameters")) {
     ReadParameters(parameters);
   }
   if (ParameterExists(u"DeviceName")) fConnection.SetDeviceName(GetParameter(u"DeviceName"));
@@ -149,7 +80,7 @@ std::unique_ptr<pugi::xml_document> kDeviceHandler::Deserialize(const std::u16st
   return document;
 }
 
-void kDeviceHandler::ReadConnection(pugi::xml_node aConnection) {
+void kDeviceHandler::ReadConnection(XmlNode aConnection) {
   using U = krptUtil;
   fConnection.SetConnectionType(
       kConnection::ConvertConnectionType(U::GetNodeValueAsString(aConnection, u"Type")));
@@ -193,16 +124,16 @@ void kDeviceHandler::ReadConnection(pugi::xml_node aConnection) {
   }
 }
 
-void kDeviceHandler::ReadParameters(pugi::xml_node aParameters) {
+void kDeviceHandler::ReadParameters(XmlNode aParameters) {
   // Every line carries the text of the first child bearing its name. The first child
   // matching a name (by full or by local name) is remembered per name, so that a request
   // with very many parameters is read in one pass instead of one search per parameter.
   std::unordered_map<std::string_view, size_t> first_by_name;
   std::unordered_map<std::string_view, size_t> first_by_local_name;
-  std::vector<pugi::xml_node> children;
-  for (pugi::xml_node child = aParameters.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    const std::string_view name = child.name();
+  std::vector<XmlNode> children;
+  for (XmlNode child = aParameters.FirstChild(); child; child = child.NextSibling()) {
+    if (child.Type() != XmlNodeType::Element) continue;
+    const std::string_view name = child.Name();
     const size_t colon = name.find(':');
     first_by_name.try_emplace(name, children.size());
     first_by_local_name.try_emplace(
@@ -211,8 +142,8 @@ void kDeviceHandler::ReadParameters(pugi::xml_node aParameters) {
   }
   std::vector<std::u16string> values(children.size());
   std::vector<bool> value_read(children.size(), false);
-  for (const pugi::xml_node child : children) {
-    const std::string_view name = child.name();
+  for (const XmlNode child : children) {
+    const std::string_view name = child.Name();
     size_t source = first_by_name.at(name);
     if (const auto local = first_by_local_name.find(name); local != first_by_local_name.end()) {
       source = std::min(source, local->second);

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include <pugixml.hpp>
+#include "request/xml_document.h"
 
 #include "io/connection.h"
 
@@ -32,7 +32,7 @@ class kDeviceHandler {
 
   // Parses the request and reads the device part into the fields. Returns the parsed document
   // so that further sections are read from the same parse; the caller owns it.
-  std::unique_ptr<pugi::xml_document> Deserialize(const std::u16string& aXml);
+  std::unique_ptr<XmlDocument> Deserialize(const std::u16string& aXml);
 
   // Value of the first parameter whose name equals aName regardless of letter case; empty
   // when there is none.
@@ -53,8 +53,8 @@ class kDeviceHandler {
   const std::u16string& LogId() const { return fLogId; }
 
  private:
-  void ReadConnection(pugi::xml_node aConnection);
-  void ReadParameters(pugi::xml_node aParameters);
+  void ReadConnection(XmlNode aConnection);
+  void ReadParameters(XmlNode aParameters);
   // Index of the first parameter line named aName (any letter case), or -1.
   std::ptrdiff_t FindParameter(std::u16string_view aName) const;
 

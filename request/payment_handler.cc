@@ -12,7 +12,7 @@ kPaymentHandler::~kPaymentHandler() = default;
 void kPaymentHandler::Deserialize(const std::u16string& aXml,
                                   qvPaymentHandlerDocumentTypes aDocumentTypes) {
   using T = qvPaymentHandlerDocumentType;
-  const std::unique_ptr<pugi::xml_document> document = kDeviceHandler::Deserialize(aXml);
+  const std::unique_ptr<XmlDocument> document = kDeviceHandler::Deserialize(aXml);
   if (aDocumentTypes.Contains(T::dt_Pay) || aDocumentTypes.Contains(T::dt_PayReprint) ||
       aDocumentTypes.Contains(T::dt_VerifyTran)) {
     fPaymentReceipt->Deserialize(*document);

@@ -263,7 +263,7 @@ TEST(PaymentHandlerTest, DevicePartFailsFirst) {
             }),
             u"Connection Type  is not valid");
   EXPECT_EQ(ErrorOf([&] { h.Deserialize(u"", {T::dt_Pay}); }),
-            u"XML parse error: No document element found at offset 0");
+            u"XML parse error: no element found at offset 0");
 }
 
 }  // namespace

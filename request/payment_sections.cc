@@ -11,7 +11,7 @@ namespace {
 // A keyword element: the text must equal one keyword exactly (case-sensitive, untrimmed);
 // empty or missing gives the first member.
 template <typename Enum, size_t N>
-Enum ReadKeyword(pugi::xml_node aSection, std::u16string_view aNodeName,
+Enum ReadKeyword(XmlNode aSection, std::u16string_view aNodeName,
                  const std::pair<std::u16string_view, Enum> (&aKeywords)[N], Enum aDefault,
                  std::u16string_view aMessagePrefix, std::u16string_view aAllowed) {
   const std::u16string text = krptUtil::GetNodeValueAsString(aSection, aNodeName);
@@ -24,14 +24,14 @@ Enum ReadKeyword(pugi::xml_node aSection, std::u16string_view aNodeName,
   throw EQVError(std::move(message));
 }
 
-QvPrintLocation ReadPrintLocation(pugi::xml_node aSection) {
+QvPrintLocation ReadPrintLocation(XmlNode aSection) {
   static constexpr std::pair<std::u16string_view, QvPrintLocation> kKeywords[] = {
       {u"ECR", QvPrintLocation::pl_ECR}, {u"EFT", QvPrintLocation::pl_EFT}};
   return ReadKeyword(aSection, u"PrintLocation", kKeywords, QvPrintLocation::pl_ECR,
                      u"Payment Location ", u"ECR,EFT");
 }
 
-QvPaymentChannel ReadPaymentChannel(pugi::xml_node aSection) {
+QvPaymentChannel ReadPaymentChannel(XmlNode aSection) {
   static constexpr std::pair<std::u16string_view, QvPaymentChannel> kKeywords[] = {
       {u"STD", QvPaymentChannel::pc_Standard},
       {u"MVP", QvPaymentChannel::pc_MealVoucherProvider},
@@ -40,7 +40,7 @@ QvPaymentChannel ReadPaymentChannel(pugi::xml_node aSection) {
                      u"Payment Channel ", u"STD,MVP,NHS");
 }
 
-qvPaymentAction ReadAction(pugi::xml_node aSection) {
+qvPaymentAction ReadAction(XmlNode aSection) {
   // VOID is accepted although the message names only the first two.
   static constexpr std::pair<std::u16string_view, qvPaymentAction> kKeywords[] = {
       {u"PAY", qvPaymentAction::Pay},
@@ -50,7 +50,7 @@ qvPaymentAction ReadAction(pugi::xml_node aSection) {
                      u"PAY,REFUND");
 }
 
-qvPaymentPhase ReadPhase(pugi::xml_node aSection) {
+qvPaymentPhase ReadPhase(XmlNode aSection) {
   static constexpr std::pair<std::u16string_view, qvPaymentPhase> kKeywords[] = {
       {u"NONE", qvPaymentPhase::None},
       {u"DO", qvPaymentPhase::Do},
@@ -63,10 +63,10 @@ qvPaymentPhase ReadPhase(pugi::xml_node aSection) {
 
 }  // namespace
 
-void kPaymentReceipt::Deserialize(const pugi::xml_document& aDocument) {
+void kPaymentReceipt::Deserialize(const XmlDocument& aDocument) {
   using U = krptUtil;
-  const pugi::xml_node root = aDocument.document_element();
-  pugi::xml_node section = U::FindChild(root, u"Payment");
+  const XmlNode root = aDocument.DocumentElement();
+  XmlNode section = U::FindChild(root, u"Payment");
   if (!section) section = U::FindChild(root, u"Reprint");
   if (!section) section = U::FindChild(root, u"VerifyTran");
   if (!section) throw EQVError(u"Payment/Reprint/VerifyTran node not found");
@@ -93,16 +93,16 @@ void kPaymentReceipt::Deserialize(const pugi::xml_document& aDocument) {
   fAction = ReadAction(section);
   fPhase = ReadPhase(section);
   fOperatorId = U::GetNodeValueAsString(section, u"OperatorId");
-  if (const pugi::xml_node refund = U::FindChild(section, u"RefundReference")) {
+  if (const XmlNode refund = U::FindChild(section, u"RefundReference")) {
     fRefundReference.PaymentNumber = U::GetNodeValueAsString(refund, u"PaymentId");
     fRefundReference.PaymentDateTime = U::GetNodeValueAsDateTime(refund, u"PaymentDateTime");
   }
   fReceiptId = U::GetNodeValueAsString(section, u"ReceiptId");
 }
 
-void kPaymentSummarySection::Deserialize(const pugi::xml_document& aDocument) {
+void kPaymentSummarySection::Deserialize(const XmlDocument& aDocument) {
   using U = krptUtil;
-  const pugi::xml_node section = U::FindChild(aDocument.document_element(), fSectionName);
+  const XmlNode section = U::FindChild(aDocument.DocumentElement(), fSectionName);
   if (!section) throw EQVError(std::u16string(fSectionName) + u" node not found");
   fStoreCode = U::GetNodeValueAsString(section, u"StoreCode");
   fTillCode = U::GetNodeValueAsString(section, u"TillCode");

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include <pugixml.hpp>
+#include "request/xml_document.h"
 
 #include "base/currency.h"
 #include "payment/payment_defs.h"
@@ -18,7 +18,7 @@ namespace qvpa {
 // The Payment, Reprint or VerifyTran section (the first of them present, in that order).
 class kPaymentReceipt {
  public:
-  void Deserialize(const pugi::xml_document& aDocument);
+  void Deserialize(const XmlDocument& aDocument);
 
   QvPaymentChannel PaymentChannel() const { return fPaymentChannel; }
   void SetPaymentChannel(QvPaymentChannel v) { fPaymentChannel = v; }
@@ -97,7 +97,7 @@ class kPaymentSummarySection {
   kPaymentSummarySection(const kPaymentSummarySection&) = delete;
   kPaymentSummarySection& operator=(const kPaymentSummarySection&) = delete;
 
-  void Deserialize(const pugi::xml_document& aDocument);
+  void Deserialize(const XmlDocument& aDocument);
 
   const std::u16string& StoreCode() const { return fStoreCode; }
   void SetStoreCode(std::u16string v) { fStoreCode = std::move(v); }

@@ -25,15 +25,15 @@ std::u16string Quoted(std::u16string_view aText, std::u16string_view aTail) {
 
 // The text of a lone text or CDATA child; empty without children. Anything else (a child
 // element, several nodes) throws the node error with aTypeWord.
-std::u16string ValueText(pugi::xml_node aElement, std::u16string_view aNodeName,
+std::u16string ValueText(XmlNode aElement, std::u16string_view aNodeName,
                          std::u16string_view aTypeWord) {
-  const pugi::xml_node first = aElement.first_child();
+  const XmlNode first = aElement.FirstChild();
   if (!first) return {};
   const bool is_text =
-      first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata;
-  if (is_text && !first.next_sibling()) return FromUtf8(first.value());
+      first.Type() == XmlNodeType::Text || first.Type() == XmlNodeType::CData;
+  if (is_text && !first.NextSibling()) return FromUtf8(first.Value());
   throw NodeError(aNodeName, aTypeWord,
-                  u"Element \"" + FromUtf8(aElement.name()) +
+                  u"Element \"" + FromUtf8(aElement.Name()) +
                       u"\" does not contain a single text node");
 }
 
@@ -80,31 +80,31 @@ std::string_view LocalName(std::string_view aName) {
 
 }  // namespace
 
-pugi::xml_node krptUtil::FindChild(pugi::xml_node aParentNode, std::u16string_view aNodeName) {
+XmlNode krptUtil::FindChild(XmlNode aParentNode, std::u16string_view aNodeName) {
   const std::string name = ToUtf8(aNodeName);
-  for (pugi::xml_node child = aParentNode.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    const std::string_view child_name = child.name();
+  for (XmlNode child = aParentNode.FirstChild(); child; child = child.NextSibling()) {
+    if (child.Type() != XmlNodeType::Element) continue;
+    const std::string_view child_name = child.Name();
     if (child_name == name || LocalName(child_name) == name) return child;
   }
   return {};
 }
 
-std::u16string krptUtil::GetNodeValueAsString(pugi::xml_node aParentNode,
+std::u16string krptUtil::GetNodeValueAsString(XmlNode aParentNode,
                                               std::u16string_view aNodeName) {
-  const pugi::xml_node node = FindChild(aParentNode, aNodeName);
+  const XmlNode node = FindChild(aParentNode, aNodeName);
   if (!node) return {};
   return ValueText(node, aNodeName, u"string");
 }
 
-std::u16string krptUtil::GetElementValueAsString(pugi::xml_node aElement,
+std::u16string krptUtil::GetElementValueAsString(XmlNode aElement,
                                                  std::u16string_view aNodeName) {
   return ValueText(aElement, aNodeName, u"string");
 }
 
-int32_t krptUtil::GetNodeValueAsInteger(pugi::xml_node aParentNode,
+int32_t krptUtil::GetNodeValueAsInteger(XmlNode aParentNode,
                                         std::u16string_view aNodeName) {
-  const pugi::xml_node node = FindChild(aParentNode, aNodeName);
+  const XmlNode node = FindChild(aParentNode, aNodeName);
   if (!node) return 0;
   const std::u16string text = ValueText(node, aNodeName, u"integer");
   if (text.empty()) return 0;
@@ -115,9 +115,9 @@ int32_t krptUtil::GetNodeValueAsInteger(pugi::xml_node aParentNode,
   return *value;
 }
 
-qvpa::Currency krptUtil::GetNodeValueAsCurrency(pugi::xml_node aParentNode,
+qvpa::Currency krptUtil::GetNodeValueAsCurrency(XmlNode aParentNode,
                                                 std::u16string_view aNodeName) {
-  const pugi::xml_node node = FindChild(aParentNode, aNodeName);
+  const XmlNode node = FindChild(aParentNode, aNodeName);
   if (!node) return {};
   const std::u16string text = ValueText(node, aNodeName, u"currency");
   if (text.empty()) return {};
@@ -128,9 +128,9 @@ qvpa::Currency krptUtil::GetNodeValueAsCurrency(pugi::xml_node aParentNode,
   return *value;
 }
 
-bool krptUtil::GetNodeValueAsBoolean(pugi::xml_node aParentNode, std::u16string_view aNodeName,
+bool krptUtil::GetNodeValueAsBoolean(XmlNode aParentNode, std::u16string_view aNodeName,
                                      bool aDefaultValue) {
-  const pugi::xml_node node = FindChild(aParentNode, aNodeName);
+  const XmlNode node = FindChild(aParentNode, aNodeName);
   if (!node) return aDefaultValue;
   const std::u16string text = ValueText(node, aNodeName, u"boolean");
   bool non_zero = false;
@@ -140,9 +140,9 @@ bool krptUtil::GetNodeValueAsBoolean(pugi::xml_node aParentNode, std::u16string_
   throw NodeError(aNodeName, u"boolean", Quoted(text, u" is not a valid boolean value"));
 }
 
-TDateTime krptUtil::GetNodeValueAsDateTime(pugi::xml_node aParentNode,
+TDateTime krptUtil::GetNodeValueAsDateTime(XmlNode aParentNode,
                                            std::u16string_view aNodeName) {
-  const pugi::xml_node node = FindChild(aParentNode, aNodeName);
+  const XmlNode node = FindChild(aParentNode, aNodeName);
   if (!node) return 0;
   const std::u16string text = ValueText(node, aNodeName, u"datetime");
   try {
@@ -152,7 +152,7 @@ TDateTime krptUtil::GetNodeValueAsDateTime(pugi::xml_node aParentNode,
   }
 }
 
-TDateTime krptUtil::TryGetNodeValueAsDateTime(pugi::xml_node aParentNode,
+TDateTime krptUtil::TryGetNodeValueAsDateTime(XmlNode aParentNode,
                                               std::u16string_view aNodeName) noexcept {
   try {
     return GetNodeValueAsDateTime(aParentNode, aNodeName);
@@ -161,24 +161,23 @@ TDateTime krptUtil::TryGetNodeValueAsDateTime(pugi::xml_node aParentNode,
   }
 }
 
-bool krptUtil::HasNode(pugi::xml_node aParentNode, std::u16string_view aNodeName) {
+bool krptUtil::HasNode(XmlNode aParentNode, std::u16string_view aNodeName) {
   return static_cast<bool>(FindChild(aParentNode, aNodeName));
 }
 
-std::u16string krptUtil::GetAttributeValueAsString(pugi::xml_node aNode,
+std::u16string krptUtil::GetAttributeValueAsString(XmlNode aNode,
                                                    std::u16string_view aAttrName) {
-  const pugi::xml_attribute attribute = aNode.attribute(ToUtf8(aAttrName).c_str());
-  return attribute ? FromUtf8(attribute.value()) : std::u16string();
+  const std::optional<std::string_view> value = aNode.Attribute(ToUtf8(aAttrName));
+  return value ? FromUtf8(*value) : std::u16string();
 }
 
-pugi::xml_node krptUtil::AddNode(pugi::xml_node aParentNode, std::u16string_view aNodeName,
+XmlNode krptUtil::AddNode(XmlNode aParentNode, std::u16string_view aNodeName,
                                  std::u16string_view aNodeValue) {
-  pugi::xml_node node = aParentNode.append_child(ToUtf8(aNodeName).c_str());
+  const XmlNode node = aParentNode.AppendElement(ToUtf8(aNodeName), ToUtf8(aNodeValue));
   if (!node) {
     throw EQVError(u"Cannot add node " + std::u16string(aNodeName) +
                    u": the parent is not an element");
   }
-  if (!aNodeValue.empty()) node.text().set(ToUtf8(aNodeValue).c_str());
   return node;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include <pugixml.hpp>
+#include "request/xml_document.h"
 
 #include "base/currency.h"
 #include "base/date_time.h"
@@ -23,35 +23,35 @@ class krptUtil {
 
   // The first direct element child whose name, or name without namespace prefix, equals
   // aNodeName exactly; an empty node when there is none. Grandchildren are never searched.
-  static pugi::xml_node FindChild(pugi::xml_node aParentNode, std::u16string_view aNodeName);
+  static XmlNode FindChild(XmlNode aParentNode, std::u16string_view aNodeName);
 
   // Value text of the child; empty when the child is missing.
-  static std::u16string GetNodeValueAsString(pugi::xml_node aParentNode,
+  static std::u16string GetNodeValueAsString(XmlNode aParentNode,
                                              std::u16string_view aNodeName);
   // Value text of aElement itself; a failure is reported as the node error under aNodeName.
-  static std::u16string GetElementValueAsString(pugi::xml_node aElement,
+  static std::u16string GetElementValueAsString(XmlNode aElement,
                                                 std::u16string_view aNodeName);
   // 0 when missing or empty; decimal, or hexadecimal after "$", "x", "0x".
-  static int32_t GetNodeValueAsInteger(pugi::xml_node aParentNode, std::u16string_view aNodeName);
+  static int32_t GetNodeValueAsInteger(XmlNode aParentNode, std::u16string_view aNodeName);
   // 0 when missing or empty; "." as decimal separator, rounded to four decimals.
-  static qvpa::Currency GetNodeValueAsCurrency(pugi::xml_node aParentNode,
+  static qvpa::Currency GetNodeValueAsCurrency(XmlNode aParentNode,
                                                std::u16string_view aNodeName);
   // aDefaultValue when missing; an empty element fails.
-  static bool GetNodeValueAsBoolean(pugi::xml_node aParentNode, std::u16string_view aNodeName,
+  static bool GetNodeValueAsBoolean(XmlNode aParentNode, std::u16string_view aNodeName,
                                     bool aDefaultValue);
   // 0 when missing; fixed-position yyyy-mm-ddThh:nn:ss[.zzz]; an empty element fails.
-  static TDateTime GetNodeValueAsDateTime(pugi::xml_node aParentNode,
+  static TDateTime GetNodeValueAsDateTime(XmlNode aParentNode,
                                           std::u16string_view aNodeName);
   // As GetNodeValueAsDateTime, but 0 instead of any failure.
-  static TDateTime TryGetNodeValueAsDateTime(pugi::xml_node aParentNode,
+  static TDateTime TryGetNodeValueAsDateTime(XmlNode aParentNode,
                                              std::u16string_view aNodeName) noexcept;
 
-  static bool HasNode(pugi::xml_node aParentNode, std::u16string_view aNodeName);
+  static bool HasNode(XmlNode aParentNode, std::u16string_view aNodeName);
   // The attribute's text; empty when the attribute is absent.
-  static std::u16string GetAttributeValueAsString(pugi::xml_node aNode,
+  static std::u16string GetAttributeValueAsString(XmlNode aNode,
                                                   std::u16string_view aAttrName);
   // Appends a child element carrying aNodeValue as its text and returns it.
-  static pugi::xml_node AddNode(pugi::xml_node aParentNode, std::u16string_view aNodeName,
+  static XmlNode AddNode(XmlNode aParentNode, std::u16string_view aNodeName,
                                 std::u16string_view aNodeValue);
   // Maps a few accented capitals and the euro sign to ASCII, shortens "TOTALE" to "TOT."
   // and blanks every remaining character outside 32..127.

@@ -10,6 +10,7 @@
 #include "base/error.h"
 #include "base/error_test_support.h"
 #include "base/text.h"
+#include "request/xml_parser.h"
 
 namespace qvpa {
 namespace {
@@ -17,17 +18,18 @@ namespace {
 // Parses a small document and returns its root element (kept alive by the fixture).
 class RptUtilTest : public ::testing::Test {
  protected:
-  pugi::xml_node Root(const char* aXml) {
-    const pugi::xml_parse_result result = doc_.load_string(aXml);
-    EXPECT_TRUE(result) << aXml;
-    return doc_.document_element();
+  XmlNode Root(const char* aXml) {
+    XmlParseResult result = ParseXml(aXml);
+    EXPECT_TRUE(result.document) << aXml << ": " << result.description;
+    doc_ = std::move(result.document);
+    return doc_ ? doc_->DocumentElement() : XmlNode();
   }
   // "<r><V>text</V></r>"
-  pugi::xml_node WithValue(const std::string& aText) {
+  XmlNode WithValue(const std::string& aText) {
     xml_ = "<r><V>" + aText + "</V></r>";
     return Root(xml_.c_str());
   }
-  pugi::xml_document doc_;
+  std::unique_ptr<XmlDocument> doc_;
   std::string xml_;
 };
 
@@ -58,7 +60,7 @@ TEST_F(RptUtilTest, IntegerTexts) {
 }
 
 TEST_F(RptUtilTest, MissingAndEmptyElementsGiveDefaults) {
-  const pugi::xml_node root = Root("<r><E/><F></F><G>   </G></r>");
+  const XmlNode root = Root("<r><E/><F></F><G>   </G></r>");
   for (const char16_t* name : {u"E", u"F", u"G", u"Missing"}) {
     EXPECT_EQ(krptUtil::GetNodeValueAsString(root, name), u"") << ToUtf8(name);
     EXPECT_EQ(krptUtil::GetNodeValueAsInteger(root, name), 0) << ToUtf8(name);
@@ -119,7 +121,7 @@ TEST_F(RptUtilTest, DateTimeTexts) {
   const TDateTime expected = *TryEncodeDateTime(2024, 3, 5, 14, 7, 9, 250);
   EXPECT_DOUBLE_EQ(
       krptUtil::GetNodeValueAsDateTime(WithValue("2024-03-05T14:07:09.250"), u"V"), expected);
-  const pugi::xml_node bad_month = WithValue("2024-13-05T14:07:09");
+  const XmlNode bad_month = WithValue("2024-13-05T14:07:09");
   EXPECT_EQ(ErrorOf([&] { krptUtil::GetNodeValueAsDateTime(bad_month, u"V"); }),
             u"Error in processing node V as datetime.\r\nDateTime Format invalid: "
             u"[2024-13-05T14:07:09]");
@@ -128,7 +130,7 @@ TEST_F(RptUtilTest, DateTimeTexts) {
 }
 
 TEST_F(RptUtilTest, ValueTextNeedsOneTextOrCdataChild) {
-  const pugi::xml_node root = Root(
+  const XmlNode root = Root(
       "<r><Payment><Amount>1</Amount></Payment><Mixed>a<b/>c</Mixed>"
       "<C><![CDATA[<&> 50%]]></C><S>  a b  </S><Ent>&lt;&amp;&#x20AC;</Ent></r>");
   EXPECT_EQ(ErrorOf([&] { krptUtil::GetNodeValueAsString(root, u"Payment"); }),
@@ -143,7 +145,7 @@ TEST_F(RptUtilTest, ValueTextNeedsOneTextOrCdataChild) {
 }
 
 TEST_F(RptUtilTest, ChildLookupIsExactDirectAndFirstMatch) {
-  const pugi::xml_node root = Root(
+  const XmlNode root = Root(
       "<r xmlns:p='urn:x'><Sub><Driver>deep</Driver></Sub><p:LogId>L1</p:LogId>"
       "<Dup>first</Dup><Dup>second</Dup><driver>lower</driver><!-- c --></r>");
   EXPECT_EQ(krptUtil::GetNodeValueAsString(root, u"Driver"), u"");  // grandchild, wrong case
@@ -155,18 +157,19 @@ TEST_F(RptUtilTest, ChildLookupIsExactDirectAndFirstMatch) {
 }
 
 TEST_F(RptUtilTest, AttributesAndAddedNodes) {
-  pugi::xml_node root = Root("<r a='1' b=''/>");
+  XmlNode root = Root("<r a='1' b=''/>");
   EXPECT_EQ(krptUtil::GetAttributeValueAsString(root, u"a"), u"1");
   EXPECT_EQ(krptUtil::GetAttributeValueAsString(root, u"b"), u"");
   EXPECT_EQ(krptUtil::GetAttributeValueAsString(root, u"c"), u"");
 
-  const pugi::xml_node added = krptUtil::AddNode(root, u"Note", u"x < y \u00E8");
-  EXPECT_EQ(added.parent(), root);
-  EXPECT_EQ(root.last_child(), added);
+  const XmlNode added = krptUtil::AddNode(root, u"Note", u"x < y \u00E8");
+  EXPECT_EQ(added.Parent(), root);
+  EXPECT_EQ(root.FirstChild().NextSibling(), XmlNode());  // first and only child
+  EXPECT_EQ(root.FirstChild(), added);
   EXPECT_EQ(krptUtil::GetNodeValueAsString(root, u"Note"), u"x < y \u00E8");
   krptUtil::AddNode(root, u"Empty", u"");
   EXPECT_TRUE(krptUtil::HasNode(root, u"Empty"));
-  EXPECT_THROW(krptUtil::AddNode(pugi::xml_node(), u"X", u"1"), EQVError);
+  EXPECT_THROW(krptUtil::AddNode(XmlNode(), u"X", u"1"), EQVError);
 }
 
 TEST(RptUtilNormalizeTest, ReducesToPrintableAscii) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
 set -euo pipefail
-packages=(build-essential cmake pkg-config libssl-dev libcurl4-openssl-dev libpugixml-dev
+packages=(build-essential cmake pkg-config libssl-dev libcurl4-openssl-dev libexpat1-dev
           nlohmann-json3-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
           openssl curl)
 # The spooler channel and its test scheduler, without the desktop printing stack they recommend.

@@ -1,0 +1,166 @@
+// The only place that talks to expat.
+#include "request/xml_parser.h"
+
+#include <expat.h>
+
+#include <climits>
+#include <type_traits>
+
+namespace qvpa {
+namespace {
+
+// Separates namespace, local name and prefix in the names expat reports. U+0001 cannot
+// occur in an XML 1.0 document, not even through a character reference.
+constexpr char kSeparator = '\x01';
+
+struct ParserDeleter {
+  void operator()(XML_Parser aParser) const { XML_ParserFree(aParser); }
+};
+using ParserPtr = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter>;
+
+// "uri<sep>local<sep>prefix", "uri<sep>local" or "local" back to the name as written; empty
+// when the local part is no name of the namespaces rules (it holds a colon).
+std::string QualifiedName(std::string_view aReported) {
+  const size_t first = aReported.find(kSeparator);
+  if (first == std::string_view::npos) {
+    return aReported.find(':') == std::string_view::npos ? std::string(aReported) : std::string();
+  }
+  const std::string_view rest = aReported.substr(first + 1);
+  const size_t second = rest.find(kSeparator);
+  const std::string_view local = rest.substr(0, second);
+  if (local.find(':') != std::string_view::npos) return {};
+  if (second == std::string_view::npos) return std::string(local);
+  std::string name(rest.substr(second + 1));
+  name.append(1, ':').append(local);
+  return name;
+}
+
+class TreeBuilder {
+ public:
+  explicit TreeBuilder(XML_Parser aParser) : fParser(aParser) {
+    XML_SetUserData(aParser, this);
+    XML_SetElementHandler(aParser, &TreeBuilder::OnStart, &TreeBuilder::OnEnd);
+    XML_SetCharacterDataHandler(aParser, &TreeBuilder::OnText);
+    XML_SetCdataSectionHandler(aParser, &TreeBuilder::OnCDataStart, &TreeBuilder::OnCDataEnd);
+    XML_SetCommentHandler(aParser, &TreeBuilder::OnComment);
+    XML_SetProcessingInstructionHandler(aParser, &TreeBuilder::OnInstruction);
+    XML_SetStartDoctypeDeclHandler(aParser, &TreeBuilder::OnDoctype);
+  }
+
+  std::unique_ptr<XmlDocument> TakeDocument() { return std::move(fDocument); }
+  // Set when a handler stopped the parser; expat then only says "aborted".
+  const std::string& Refusal() const { return fRefusal; }
+  size_t RefusalOffset() const { return fRefusalOffset; }
+
+ private:
+  static TreeBuilder& Of(void* aUserData) { return *static_cast<TreeBuilder*>(aUserData); }
+
+  void Refuse(std::string aReason) {
+    if (!fRefusal.empty()) return;
+    fRefusal = std::move(aReason);
+    const XML_Index index = XML_GetCurrentByteIndex(fParser);
+    fRefusalOffset = index < 0 ? 0 : static_cast<size_t>(index);
+    XML_StopParser(fParser, XML_FALSE);
+  }
+
+  void EndText() {
+    if (fInCData) return;
+    fDocument->EndText(fCurrent, XmlNodeType::Text);
+  }
+
+  static void XMLCALL OnStart(void* aData, const XML_Char* aName, const XML_Char** aAttributes) {
+    TreeBuilder& self = Of(aData);
+    self.EndText();
+    const std::string name = QualifiedName(aName);
+    if (name.empty()) return self.Refuse("element name with more than one colon");
+    self.fCurrent = self.fDocument->AddNode(self.fCurrent, XmlNodeType::Element, name, {});
+    for (const XML_Char** a = aAttributes; *a != nullptr; a += 2) {
+      const std::string attribute = QualifiedName(a[0]);
+      if (attribute.empty()) return self.Refuse("attribute name with more than one colon");
+      self.fDocument->AddAttribute(attribute, a[1]);
+    }
+  }
+
+  static void XMLCALL OnEnd(void* aData, const XML_Char*) {
+    TreeBuilder& self = Of(aData);
+    self.EndText();
+    self.fCurrent = self.fDocument->ParentOf(self.fCurrent);
+  }
+
+  static void XMLCALL OnText(void* aData, const XML_Char* aText, int aLength) {
+    Of(aData).fDocument->AppendText(std::string_view(aText, static_cast<size_t>(aLength)));
+  }
+
+  static void XMLCALL OnCDataStart(void* aData) {
+    TreeBuilder& self = Of(aData);
+    self.EndText();
+    self.fInCData = true;
+  }
+
+  static void XMLCALL OnCDataEnd(void* aData) {
+    TreeBuilder& self = Of(aData);
+    self.fInCData = false;
+    self.fDocument->EndText(self.fCurrent, XmlNodeType::CData);
+  }
+
+  static void XMLCALL OnComment(void* aData, const XML_Char* aText) {
+    TreeBuilder& self = Of(aData);
+    self.EndText();
+    self.fDocument->AddNode(self.fCurrent, XmlNodeType::Comment, {}, aText);
+  }
+
+  static void XMLCALL OnInstruction(void* aData, const XML_Char* aTarget, const XML_Char* aText) {
+    TreeBuilder& self = Of(aData);
+    self.EndText();
+    const std::string_view target = aTarget;
+    if (target.find(':') != std::string_view::npos) {
+      return self.Refuse("processing instruction target with a colon");
+    }
+    self.fDocument->AddNode(self.fCurrent, XmlNodeType::ProcessingInstruction, target, aText);
+  }
+
+  static void XMLCALL OnDoctype(void* aData, const XML_Char*, const XML_Char*, const XML_Char*,
+                                int) {
+    Of(aData).Refuse("document type declarations are not accepted");
+  }
+
+  XML_Parser fParser;
+  std::unique_ptr<XmlDocument> fDocument = std::make_unique<XmlDocument>();
+  uint32_t fCurrent = XmlDocument::kDocumentIndex;
+  bool fInCData = false;
+  std::string fRefusal;
+  size_t fRefusalOffset = 0;
+};
+
+}  // namespace
+
+XmlParseResult ParseXml(std::string_view aUtf8) {
+  XmlParseResult result;
+  const ParserPtr parser(XML_ParserCreateNS("UTF-8", kSeparator));
+  if (!parser) {
+    result.description = "out of memory";
+    return result;
+  }
+  XML_SetReturnNSTriplet(parser.get(), 1);
+  TreeBuilder builder(parser.get());
+  if (aUtf8.size() > static_cast<size_t>(INT_MAX)) {
+    result.description = "document too large";
+    return result;
+  }
+  if (XML_Parse(parser.get(), aUtf8.data(), static_cast<int>(aUtf8.size()), XML_TRUE) ==
+      XML_STATUS_OK) {
+    result.document = builder.TakeDocument();
+    return result;
+  }
+  if (!builder.Refusal().empty()) {
+    result.description = builder.Refusal();
+    result.byte_offset = builder.RefusalOffset();
+    return result;
+  }
+  result.description = XML_ErrorString(XML_GetErrorCode(parser.get()));
+  const XML_Index index = XML_GetCurrentByteIndex(parser.get());
+  result.byte_offset = index < 0 ? 0 : static_cast<size_t>(index);
+  return result;
+}
+
+}  // namespace qvpa

@@ -234,6 +234,102 @@ TEST_F(DriverLibraryTest, HostileRequestsEndAsErrorTexts) {
   }
 }
 
+// Requests that are not well-formed, or not namespace-well-formed, XML: every operation
+// refuses each with the parser's message before acting on it, and the library answers the
+// next call as before.
+TEST_F(DriverLibraryTest, MalformedRequestsAreRefusedWithTheParsersMessage) {
+  const int h = HandleOf(lib_.Call("OPEN", Open()));
+  // Each request fails before its handle is looked up.
+  const std::u16string head = u"<Request><Handle>1</Handle><Payment>";
+  const std::u16string tail = u"</Payment></Request>";
+  // A PAY request whose Reference holds aText.
+  const auto pay = [&](const std::u16string& aText) {
+    return head + u"<Reference>" + aText + u"</Reference>" + tail;
+  };
+  std::u16string deep = u"<Request>";
+  for (int i = 0; i < 1000; ++i) deep += u"<a>";
+  struct Case {
+    const char* what;
+    std::u16string request;
+    std::u16string error;
+  } cases[] = {
+      {"text after the root", pay(u"R1") + u"trailing junk",
+       u"XML parse error: junk after document element at offset 81"},
+      {"text before the root", u"junk" + pay(u"R1"),
+       u"XML parse error: not well-formed (invalid token) at offset 4"},
+      {"bare ampersand", pay(u"Fish & Chips"),
+       u"XML parse error: not well-formed (invalid token) at offset 53"},
+      {"undefined entity", pay(u"a&nbsp;b"),
+       u"XML parse error: undefined entity at offset 48"},
+      {"duplicate attribute", u"<Request a='1' a='2'/>",
+       u"XML parse error: duplicate attribute at offset 15"},
+      {"< in an attribute", u"<Request a='<'/>",
+       u"XML parse error: not well-formed (invalid token) at offset 12"},
+      {"]]> in text", pay(u"a]]>b"),
+       u"XML parse error: not well-formed (invalid token) at offset 50"},
+      {"literal U+0001", pay(u"a\u0001b"),
+       u"XML parse error: not well-formed (invalid token) at offset 48"},
+      {"literal U+FFFF", pay(u"a\uFFFFb"),
+       u"XML parse error: not well-formed (invalid token) at offset 48"},
+      {"literal U+FFFE", pay(u"a\uFFFEb"),
+       u"XML parse error: not well-formed (invalid token) at offset 48"},
+      {"reference to U+0001", pay(u"a&#1;b"),
+       u"XML parse error: reference to invalid character number at offset 48"},
+      {"undeclared prefix", u"<Request><y:Handle>1</y:Handle></Request>",
+       u"XML parse error: unbound prefix at offset 9"},
+      {"two colons", u"<Request><a:b:c xmlns:a='urn:x'/></Request>",
+       u"XML parse error: not well-formed (invalid token) at offset 13"},
+      {"duplicate expanded attribute",
+       u"<Request xmlns:a='urn:x' xmlns:b='urn:x' a:n='1' b:n='2'/>",
+       u"XML parse error: duplicate attribute at offset 0"},
+      {"undeclared prefix binding", u"<Request xmlns:a=''/>",
+       u"XML parse error: must not undeclare prefix at offset 0"},
+      {"colon in a processing instruction target", u"<?a:b?>" + pay(u"R1"),
+       u"XML parse error: not well-formed (invalid token) at offset 3"},
+      {"comment in a value",
+       u"<Request><Handle><!-- c -->1</Handle></Request>",
+       u"Error in processing node Handle as integer.\r\n"
+       u"Element \"Handle\" does not contain a single text node"},
+      {"processing instruction in a value", u"<Request><Handle><?pi x?>1</Handle></Request>",
+       u"Error in processing node Handle as integer.\r\n"
+       u"Element \"Handle\" does not contain a single text node"},
+      {"document type declaration", u"<!DOCTYPE Request [<!ENTITY e 'x'>]>" + pay(u"&e;"),
+       u"XML parse error: document type declarations are not accepted at offset 18"},
+      {"declaration not at the start", u" <?xml version='1.0'?>" + pay(u"R1"),
+       u"XML parse error: XML or text declaration not at start of entity at offset 1"},
+      {"XML version 2.0", u"<?xml version='2.0'?>" + pay(u"R1"),
+       u"XML parse error: unsupported XML version at offset 0"},
+      {"unpaired surrogate", pay(u"a\xD800"),
+       u"Request contains an unpaired UTF-16 surrogate at offset 48"},
+      {"truncated in a tag", pay(u"R1").substr(0, 50),
+       u"XML parse error: unclosed token at offset 49"},
+      {"truncated after a tag", pay(u"R1").substr(0, 61),
+       u"XML parse error: no element found at offset 61"},
+      {"truncated in a reference", pay(u"a&amp").substr(0, 51),
+       u"XML parse error: unclosed token at offset 48"},
+      {"crossed nesting", head + u"<Reference><Amount>1</Reference></Amount>" + tail,
+       u"XML parse error: mismatched tag at offset 58"},
+      {"unclosed nesting", deep, u"XML parse error: no element found at offset 3009"},
+  };
+  const Library::Answer status = lib_.Call("GETSTATUS", u"");
+  for (const char* op : {"PAY", "OPEN", "CLOSE", "REPRINT", "DAYCLOSE", "GETTOTALS", "VERIFYTRAN"}) {
+    for (const Case& c : cases) {
+      const Library::Answer a = lib_.Call(op, c.request);
+      EXPECT_EQ(a.result, -1) << op << " " << c.what;
+      EXPECT_EQ(a.error, c.error) << op << " " << c.what;
+      EXPECT_EQ(Element(a.output, u"Error"), u"True") << op << " " << c.what;
+      const Library::Answer after = lib_.Call("GETSTATUS", u"");
+      EXPECT_EQ(after.result, 0) << op << " " << c.what;
+      EXPECT_EQ(after.output, status.output) << op << " " << c.what;
+    }
+  }
+  // The open device still pays.
+  const Library::Answer paid =
+      lib_.Call("PAY", WithHandle(h, u"<Payment><Reference>R1</Reference></Payment>"));
+  EXPECT_EQ(paid.result, 0) << qvpa::ToUtf8(paid.error);
+  EXPECT_EQ(Element(paid.output, u"PaymentNumber"), u"R1");
+}
+
 TEST_F(DriverLibraryTest, NullOutputPointersAreSkipped) {
   BSTR request = lib_.alloc_(Open().c_str());
   EXPECT_EQ(lib_.Symbol<Export>("OPEN")(request, nullptr, nullptr), 0);

@@ -45,6 +45,7 @@ class TreeBuilder {
     XML_SetCommentHandler(aParser, &TreeBuilder::OnComment);
     XML_SetProcessingInstructionHandler(aParser, &TreeBuilder::OnInstruction);
     XML_SetStartDoctypeDeclHandler(aParser, &TreeBuilder::OnDoctype);
+    XML_SetXmlDeclHandler(aParser, &TreeBuilder::OnDeclaration);
   }
 
   std::unique_ptr<XmlDocument> TakeDocument() { return std::move(fDocument); }
@@ -122,6 +123,16 @@ class TreeBuilder {
   static void XMLCALL OnDoctype(void* aData, const XML_Char*, const XML_Char*, const XML_Char*,
                                 int) {
     Of(aData).Refuse("document type declarations are not accepted");
+  }
+
+  // The parser takes any version text; XML 1.0 allows "1." and digits only.
+  static void XMLCALL OnDeclaration(void* aData, const XML_Char* aVersion, const XML_Char*,
+                                    int) {
+    if (aVersion == nullptr) return;  // a text declaration has none
+    const std::string_view version = aVersion;
+    const bool digits = version.size() > 2 && version.find_first_not_of("0123456789", 2) ==
+                                                  std::string_view::npos;
+    if (!version.starts_with("1.") || !digits) Of(aData).Refuse("unsupported XML version");
   }
 
   XML_Parser fParser;

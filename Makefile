@@ -1,10 +1,11 @@
 # make test  - install what is missing, build, run every test
 # make demo  - install what is missing, build, run a POS session against the local service
+# make fuzz  - build the fuzz targets with clang and run each for FUZZ_TIME seconds
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench sanitize tsan clean
+.PHONY: all deps configure build test demo bench sanitize tsan fuzz clean
 
 all: build
 
@@ -40,5 +41,16 @@ tsan: deps
 	set -e; for t in $(TSAN_TESTS); do \
 	  TSAN_OPTIONS=halt_on_error=1 $$(find $(BUILD)-tsan -type f -name $$t -perm -u+x | head -n 1); done
 
+# Fuzz targets under libFuzzer (clang, AddressSanitizer and UBSan), each run for FUZZ_TIME
+# seconds from its seed corpus in fuzz/corpus; tools/fuzz.sh says where inputs and findings go.
+FUZZ_TIME ?= 60
+FUZZ_TARGETS ?= exports_utf16_fuzz exports_utf8_fuzz device_session_fuzz service_answers_fuzz \
+                receipt_codecs_fuzz
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQVPA_FUZZ=ON -DQVPA_BENCHMARKS=OFF -DQVPA_KEY_BITS=1024
+	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzz_targets
+	set -e; for t in $(FUZZ_TARGETS); do bash tools/fuzz.sh $(BUILD)-fuzz $$t $(FUZZ_TIME); done
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

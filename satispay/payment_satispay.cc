@@ -179,7 +179,6 @@ kPayment_SATISPAY::kPayment_SATISPAY(kPaymentHandler& aHandler) : kPaymentDevice
     fAcceptanceWait = ParseAcceptanceWait(aHandler.GetParameter(u"AcceptanceWait"));
   }
   fIdentity = ReadIdentity(aHandler);
-  fHttpsClient = NewHttpsClient();  // connects on the first request
 }
 
 kPayment_SATISPAY::~kPayment_SATISPAY() = default;
@@ -197,6 +196,8 @@ std::u16string kPayment_SATISPAY::GetBaseURL() {
   fIOHandlerHTTP->SetURL(url);
   return url;
 }
+
+std::unique_ptr<HttpsClient> kPayment_SATISPAY::NewClient() { return NewHttpsClient(); }
 
 std::u16string kPayment_SATISPAY::LoadResourceText(std::u16string_view aName) {
   return qvpa::LoadResourceText(aName);
@@ -264,6 +265,8 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   std::string body;
   // A repeat shares the request's time limit with the first attempt.
   const auto deadline = std::chrono::steady_clock::now() + request.total_timeout;
+  // One client for the device's life, made at its first request; it connects then.
+  if (!fHttpsClient) fHttpsClient = NewClient();
   for (int attempt = 1;; ++attempt) {
     request.headers.clear();
     if (is_signed) {

@@ -26,6 +26,7 @@ namespace qvpa {
 
 class HttpsClient;
 class kIOHandler_HTTP;
+class HttpsClient;
 
 class kPayment_SATISPAY : public kPaymentDevice {
  public:
@@ -106,6 +107,11 @@ class kPayment_SATISPAY : public kPaymentDevice {
   bool GetTotals(kPaymentTotals& aTotals, _int_GETTOTALS_result& aResult) override;
   bool GetStatus() override;
   bool VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) override;
+
+  // The client that carries the device's requests, made at the first one: the platform's
+  // HTTPS client. A derived device may answer from elsewhere (the fuzz target of the
+  // service's answers does).
+  virtual std::unique_ptr<HttpsClient> NewClient();
 
   void BuildPaymentJSON(const kPaymentReceipt& aReceipt);
   void BuildRefundJSON(const kPaymentReceipt& aReceipt);

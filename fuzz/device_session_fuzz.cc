@@ -1,0 +1,61 @@
+// A device session with fuzzed sections: OPEN of a Satispay device whose service host is a
+// loopback port that refuses connections, then PAY, VERIFYTRAN, DAYCLOSE, GETTOTALS and CLOSE
+// on its handle. The input holds the sections in that order, UTF-8, separated by form feeds;
+// each is placed after the handle inside the request's root element.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/text.h"
+#include "driver/exports.h"
+#include "fuzz/export_calls.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+using qvpa::fuzzing::Call;
+using qvpa::fuzzing::Export;
+
+const char16_t kOpen[] =
+    u"<Request><Driver>QVPA_SATISPAY_10</Driver><LogId>F1</LogId>"
+    u"<Connection><Type>HTTP</Type><ConnectTimeout>2000</ConnectTimeout></Connection>"
+    u"<Parameters><KeyID>fuzz-key</KeyID><RequestTimeout>2000</RequestTimeout></Parameters>"
+    u"</Request>";
+
+const Export kSteps[] = {&PAY, &VERIFYTRAN, &DAYCLOSE, &GETTOTALS, &CLOSE};
+
+// The handle in an OPEN result, 0 when there is none.
+int32_t HandleOf(const std::u16string& aOutput) {
+  const size_t start = aOutput.find(u"<Handle>");
+  if (start == std::u16string::npos) return 0;
+  int32_t handle = 0;
+  for (size_t i = start + 8; i < aOutput.size() && aOutput[i] >= u'0' && aOutput[i] <= u'9';
+       ++i) {
+    handle = handle * 10 + (aOutput[i] - u'0');
+  }
+  return handle;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qvpa::fuzzing::PrepareProcess();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
+  const std::vector<std::string_view> sections = qvpa::fuzzing::Split(
+      std::string_view(reinterpret_cast<const char*>(aData), aSize), '\f');
+  const int32_t handle = HandleOf(Call(&OPEN, kOpen).output);
+  if (handle <= 0) __builtin_trap();  // the fixed OPEN request must always open
+  const std::u16string head = u"<Request><Handle>" + qvpa::IntToStr(handle) + u"</Handle>";
+  for (size_t i = 0; i < std::size(kSteps); ++i) {
+    const std::u16string section = i < sections.size() ? qvpa::FromUtf8(sections[i]) : u"";
+    Call(kSteps[i], head + section + u"</Request>");
+  }
+  qvpa::fuzzing::CloseOpenDevices(handle);
+  qvpa::fuzzing::ClearDeviceLogs();
+  return 0;
+}

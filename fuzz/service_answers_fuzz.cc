@@ -29,34 +29,37 @@ namespace {
 
 using T = qvPaymentHandlerDocumentType;
 
-// Answers each request with the next of a list of bodies.
+// The answers of the current input, taken in turn by the requests.
+struct Script {
+  std::vector<std::string_view> answers;
+  size_t next = 0;
+};
+
 class ScriptedClient final : public HttpsClient {
  public:
-  ScriptedClient(const std::vector<std::string_view>& aAnswers, size_t& aNext)
-      : fAnswers(aAnswers), fNext(aNext) {}
+  explicit ScriptedClient(Script& aScript) : fScript(aScript) {}
   HttpsResponse Execute(const HttpsRequest&) override {
-    if (fNext >= fAnswers.size()) throw EQVError(u"Connection refused");
-    return HttpsResponse{200, "OK", std::string(fAnswers[fNext++])};
+    if (fScript.next >= fScript.answers.size()) throw EQVError(u"Connection refused");
+    return HttpsResponse{200, "OK", std::string(fScript.answers[fScript.next++])};
   }
 
  private:
-  const std::vector<std::string_view>& fAnswers;
-  size_t& fNext;
+  Script& fScript;
 };
 
+// A device whose requests are answered by the script instead of the service.
 class AnsweredDevice final : public kPayment_SATISPAY {
  public:
-  AnsweredDevice(kPaymentHandler& aHandler, std::vector<std::string_view> aAnswers)
-      : kPayment_SATISPAY(aHandler), fAnswers(std::move(aAnswers)) {}
+  AnsweredDevice(kPaymentHandler& aHandler, Script& aScript)
+      : kPayment_SATISPAY(aHandler), fScript(aScript) {}
 
  protected:
   std::unique_ptr<HttpsClient> NewClient() override {
-    return std::make_unique<ScriptedClient>(fAnswers, fNext);
+    return std::make_unique<ScriptedClient>(fScript);
   }
 
  private:
-  std::vector<std::string_view> fAnswers;
-  size_t fNext = 0;
+  Script& fScript;
 };
 
 std::unique_ptr<kPaymentHandler> Request(const std::u16string& aSection,
@@ -95,13 +98,29 @@ void ReadWithAccessors(std::string_view aAnswer) {
   }
 }
 
-void Run(char aOperation, const std::vector<std::string_view>& aAnswers) {
+std::unique_ptr<tQV_ApplicationScope> gApplication;  // outlives the device
+Script gScript;
+std::unique_ptr<AnsweredDevice> gDevice;
+int gRuns = 0;
+
+// One device serves many inputs (creating one per input would cost more than the reading):
+// every request resets the channel's error state and each operation its result and texts.
+// It is replaced now and then, together with its log.
+AnsweredDevice& Device() {
+  if (gDevice && ++gRuns % 1000 != 0) return *gDevice;
+  gDevice.reset();
+  fuzzing::ClearDeviceLogs();
+  const std::unique_ptr<kPaymentHandler> open = Request(u"", T::dt_Open);
+  gDevice = std::make_unique<AnsweredDevice>(*open, gScript);
+  return *gDevice;
+}
+
+void Run(char aOperation) {
   if (aOperation == '8') {
-    if (!aAnswers.empty()) ReadWithAccessors(aAnswers[0]);
+    if (!gScript.answers.empty()) ReadWithAccessors(gScript.answers[0]);
     return;
   }
-  const std::unique_ptr<kPaymentHandler> open = Request(u"", T::dt_Open);
-  AnsweredDevice device(*open, aAnswers);
+  AnsweredDevice& device = Device();
   switch (aOperation) {
     case '0':
       device.Pub_Pay(*Payment(u"<Action>PAY</Action><Phase>BEGIN</Phase>"));
@@ -137,8 +156,6 @@ void Run(char aOperation, const std::vector<std::string_view>& aAnswers) {
   }
 }
 
-std::unique_ptr<tQV_ApplicationScope> gApplication;
-
 }  // namespace
 }  // namespace qvpa
 
@@ -152,11 +169,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   if (aSize == 0) return 0;
   const std::string_view input(reinterpret_cast<const char*>(aData), aSize);
+  qvpa::gScript = {qvpa::fuzzing::Split(input.substr(1), '\f'), 0};
   try {
-    qvpa::Run(input[0], qvpa::fuzzing::Split(input.substr(1), '\f'));
+    qvpa::Run(input[0]);
   } catch (const qvpa::EQVError&) {
     // A refused answer ends the operation with its message, as the export would report it.
   }
-  qvpa::fuzzing::ClearDeviceLogs();
   return 0;
 }

@@ -19,5 +19,5 @@ TMPDIR="$logs" "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 \
   -print_final_stats=1 "$build/corpus/$target" "$root/fuzz/corpus/$target" >"$logs/out" 2>&1
 status=$?
 set -e
-grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE)' "$logs/out" || true
+grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE)|NEW_FUNC' "$logs/out" || true
 exit "$status"

@@ -42,6 +42,10 @@ void PrepareProcess() {
   if (::mkdtemp(folder.data()) == nullptr) throw std::runtime_error("mkdtemp");
   gLogRoot = folder;
   setenv("QVPA_LOG_DIR", folder.c_str(), 1);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(gLogRoot, ignored);
+  });
 }
 
 const std::string& RefusedHost() { return gRefusedHost; }

@@ -7,6 +7,7 @@
 // connection does. Nothing is sent anywhere.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -163,6 +164,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qvpa::fuzzing::PrepareProcess();
   qvpa::gApplication = std::make_unique<qvpa::tQV_ApplicationScope>(
       std::vector<std::u16string>{u"service_answers_fuzz"});
+  std::atexit([] {
+    qvpa::gDevice.reset();
+    qvpa::gApplication.reset();
+  });
   return 0;
 }
 

@@ -4,6 +4,9 @@
 #include <expat.h>
 
 #include <climits>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace qvpa {
@@ -18,20 +21,16 @@ struct ParserDeleter {
 };
 using ParserPtr = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter>;
 
-// "uri<sep>local<sep>prefix", "uri<sep>local" or "local" back to the name as written; empty
-// when the local part is no name of the namespaces rules (it holds a colon).
+// "uri<sep>local<sep>prefix", "uri<sep>local" or "local" back to the name as written. The
+// parser has already refused names that are not namespace-well-formed (two colons and such).
 std::string QualifiedName(std::string_view aReported) {
   const size_t first = aReported.find(kSeparator);
-  if (first == std::string_view::npos) {
-    return aReported.find(':') == std::string_view::npos ? std::string(aReported) : std::string();
-  }
+  if (first == std::string_view::npos) return std::string(aReported);
   const std::string_view rest = aReported.substr(first + 1);
   const size_t second = rest.find(kSeparator);
-  const std::string_view local = rest.substr(0, second);
-  if (local.find(':') != std::string_view::npos) return {};
-  if (second == std::string_view::npos) return std::string(local);
+  if (second == std::string_view::npos) return std::string(rest);
   std::string name(rest.substr(second + 1));
-  name.append(1, ':').append(local);
+  name.append(1, ':').append(rest.substr(0, second));
   return name;
 }
 
@@ -50,15 +49,26 @@ class TreeBuilder {
 
   std::unique_ptr<XmlDocument> TakeDocument() { return std::move(fDocument); }
   // Set when a handler stopped the parser; expat then only says "aborted".
-  const std::string& Refusal() const { return fRefusal; }
+  const char* Refusal() const { return fRefusal; }
   size_t RefusalOffset() const { return fRefusalOffset; }
 
  private:
   static TreeBuilder& Of(void* aUserData) { return *static_cast<TreeBuilder*>(aUserData); }
 
-  void Refuse(std::string aReason) {
-    if (!fRefusal.empty()) return;
-    fRefusal = std::move(aReason);
+  // Runs a handler's work on the builder; nothing may unwind through the parser's C frames.
+  template <typename Work>
+  static void Safely(void* aUserData, Work aWork) {
+    TreeBuilder& self = Of(aUserData);
+    try {
+      aWork(self);
+    } catch (...) {
+      self.Refuse("out of memory");
+    }
+  }
+
+  void Refuse(const char* aReason) noexcept {
+    if (fRefusal != nullptr) return;
+    fRefusal = aReason;
     const XML_Index index = XML_GetCurrentByteIndex(fParser);
     fRefusalOffset = index < 0 ? 0 : static_cast<size_t>(index);
     XML_StopParser(fParser, XML_FALSE);
@@ -70,54 +80,55 @@ class TreeBuilder {
   }
 
   static void XMLCALL OnStart(void* aData, const XML_Char* aName, const XML_Char** aAttributes) {
-    TreeBuilder& self = Of(aData);
-    self.EndText();
-    const std::string name = QualifiedName(aName);
-    if (name.empty()) return self.Refuse("element name with more than one colon");
-    self.fCurrent = self.fDocument->AddNode(self.fCurrent, XmlNodeType::Element, name, {});
-    for (const XML_Char** a = aAttributes; *a != nullptr; a += 2) {
-      const std::string attribute = QualifiedName(a[0]);
-      if (attribute.empty()) return self.Refuse("attribute name with more than one colon");
-      self.fDocument->AddAttribute(attribute, a[1]);
-    }
+    Safely(aData, [&](TreeBuilder& self) {
+      self.EndText();
+      self.fCurrent =
+          self.fDocument->AddNode(self.fCurrent, XmlNodeType::Element, QualifiedName(aName), {});
+      for (const XML_Char** a = aAttributes; *a != nullptr; a += 2) {
+        self.fDocument->AddAttribute(QualifiedName(a[0]), a[1]);
+      }
+    });
   }
 
   static void XMLCALL OnEnd(void* aData, const XML_Char*) {
-    TreeBuilder& self = Of(aData);
-    self.EndText();
-    self.fCurrent = self.fDocument->ParentOf(self.fCurrent);
+    Safely(aData, [](TreeBuilder& self) {
+      self.EndText();
+      self.fCurrent = self.fDocument->ParentOf(self.fCurrent);
+    });
   }
 
   static void XMLCALL OnText(void* aData, const XML_Char* aText, int aLength) {
-    Of(aData).fDocument->AppendText(std::string_view(aText, static_cast<size_t>(aLength)));
+    Safely(aData, [&](TreeBuilder& self) {
+      self.fDocument->AppendText(std::string_view(aText, static_cast<size_t>(aLength)));
+    });
   }
 
   static void XMLCALL OnCDataStart(void* aData) {
-    TreeBuilder& self = Of(aData);
-    self.EndText();
-    self.fInCData = true;
+    Safely(aData, [](TreeBuilder& self) {
+      self.EndText();
+      self.fInCData = true;
+    });
   }
 
   static void XMLCALL OnCDataEnd(void* aData) {
-    TreeBuilder& self = Of(aData);
-    self.fInCData = false;
-    self.fDocument->EndText(self.fCurrent, XmlNodeType::CData);
+    Safely(aData, [](TreeBuilder& self) {
+      self.fInCData = false;
+      self.fDocument->EndText(self.fCurrent, XmlNodeType::CData);
+    });
   }
 
   static void XMLCALL OnComment(void* aData, const XML_Char* aText) {
-    TreeBuilder& self = Of(aData);
-    self.EndText();
-    self.fDocument->AddNode(self.fCurrent, XmlNodeType::Comment, {}, aText);
+    Safely(aData, [&](TreeBuilder& self) {
+      self.EndText();
+      self.fDocument->AddNode(self.fCurrent, XmlNodeType::Comment, {}, aText);
+    });
   }
 
   static void XMLCALL OnInstruction(void* aData, const XML_Char* aTarget, const XML_Char* aText) {
-    TreeBuilder& self = Of(aData);
-    self.EndText();
-    const std::string_view target = aTarget;
-    if (target.find(':') != std::string_view::npos) {
-      return self.Refuse("processing instruction target with a colon");
-    }
-    self.fDocument->AddNode(self.fCurrent, XmlNodeType::ProcessingInstruction, target, aText);
+    Safely(aData, [&](TreeBuilder& self) {
+      self.EndText();
+      self.fDocument->AddNode(self.fCurrent, XmlNodeType::ProcessingInstruction, aTarget, aText);
+    });
   }
 
   static void XMLCALL OnDoctype(void* aData, const XML_Char*, const XML_Char*, const XML_Char*,
@@ -139,7 +150,7 @@ class TreeBuilder {
   std::unique_ptr<XmlDocument> fDocument = std::make_unique<XmlDocument>();
   uint32_t fCurrent = XmlDocument::kDocumentIndex;
   bool fInCData = false;
-  std::string fRefusal;
+  const char* fRefusal = nullptr;
   size_t fRefusalOffset = 0;
 };
 
@@ -163,7 +174,7 @@ XmlParseResult ParseXml(std::string_view aUtf8) {
     result.document = builder.TakeDocument();
     return result;
   }
-  if (!builder.Refusal().empty()) {
+  if (builder.Refusal() != nullptr) {
     result.description = builder.Refusal();
     result.byte_offset = builder.RefusalOffset();
     return result;

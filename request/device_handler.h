@@ -12,9 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "request/xml_document.h"
-
 #include "io/connection.h"
+#include "request/xml_document.h"
 
 namespace qvpa {
 

@@ -8,10 +8,9 @@
 #include <string>
 #include <utility>
 
-#include "request/xml_document.h"
-
 #include "base/currency.h"
 #include "payment/payment_defs.h"
+#include "request/xml_document.h"
 
 namespace qvpa {
 

@@ -9,11 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "request/xml_document.h"
-
 #include "base/currency.h"
 #include "base/date_time.h"
 #include "request/receipt_defs.h"
+#include "request/xml_document.h"
 
 namespace qvpa {
 

@@ -36,11 +36,16 @@ struct Script {
   size_t next = 0;
 };
 
+// Takes the platform client's place after the request's checks.
 class ScriptedClient final : public HttpsClient {
  public:
   explicit ScriptedClient(Script& aScript) : fScript(aScript) {}
-  HttpsResponse Execute(const HttpsRequest&) override {
-    if (fScript.next >= fScript.answers.size()) throw EQVError(u"Connection refused");
+
+ protected:
+  HttpsResponse Send(const HttpsRequest&) override {
+    if (fScript.next >= fScript.answers.size()) {
+      throw EHttpsFailure(HttpsFailureKind::kConnect, u"Connection refused");
+    }
     return HttpsResponse{200, "OK", std::string(fScript.answers[fScript.next++])};
   }
 

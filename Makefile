@@ -5,7 +5,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench sanitize tsan fuzz clean
+.PHONY: all deps configure build test demo bench sanitize tsan fuzz clean windows-deps windows \
+        windows64 windows-test
 
 all: build
 
@@ -52,5 +53,22 @@ fuzz: deps
 	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzz_targets
 	set -e; for t in $(FUZZ_TARGETS); do bash tools/fuzz.sh $(BUILD)-fuzz $$t $(FUZZ_TIME); done
 
+# Windows: QVPA_SATISPAY_10.dll (32-bit; windows64: 64-bit) cross-built with MinGW-w64, and
+# windows-test: both builds' unit tests under Wine, then a POS session of the Windows host
+# against the native service simulator and the unload test, for each.
+windows-deps:
+	@bash tools/install-windows-deps.sh
+
+windows: windows-deps
+	cmake -S . -B $(BUILD)-win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-win32 -j $(JOBS)
+
+windows64: windows-deps
+	cmake -S . -B $(BUILD)-win64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-win64 -j $(JOBS)
+
+windows-test: build windows windows64
+	bash tools/windows-test.sh $(BUILD) $(BUILD)-win32 $(BUILD)-win64
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz $(BUILD)-win32 $(BUILD)-win64

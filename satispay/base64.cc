@@ -5,16 +5,14 @@
 #include <mutex>
 #include <random>
 
-#include <openssl/evp.h>
-
 #include "base/error.h"
 #include "base/text.h"
+#include "satispay/crypto_blocks.h"
 
 namespace qvpa {
 namespace {
 
 constexpr std::size_t kLineBytes = 57;  // 57 bytes encode to one 76-character line
-constexpr std::size_t kDecodeChunk = 4 * 4096;
 
 // The process's pseudo-random generator for RandomBytes, seeded from the clock once.
 class RandomSource {
@@ -118,34 +116,22 @@ TJOSEBytes TBase64::Encode(const TJOSEBytes& ASource) {
   const std::size_t lines = (in.size() + kLineBytes - 1) / kLineBytes;
   std::vector<uint8_t> out;
   out.reserve(lines * 78);
-  unsigned char line[77];
   for (std::size_t pos = 0; pos < in.size(); pos += kLineBytes) {
     if (pos != 0) {
       out.push_back('\r');
       out.push_back('\n');
     }
-    const int n = static_cast<int>(std::min(kLineBytes, in.size() - pos));
-    const int written = EVP_EncodeBlock(line, in.data() + pos, n);
-    out.insert(out.end(), line, line + written);
+    const std::string line =
+        EncodeBase64Block(std::span(in).subspan(pos, std::min(kLineBytes, in.size() - pos)));
+    out.insert(out.end(), line.begin(), line.end());
   }
   return TJOSEBytes(std::move(out));
 }
 
 TJOSEBytes TBase64::Decode(const TJOSEBytes& ASource) {
-  const std::string text = CleanBase64(ASource.AsBytes());
-  std::vector<uint8_t> out(text.size() / 4 * 3);
-  std::size_t written = 0;
-  for (std::size_t pos = 0; pos < text.size(); pos += kDecodeChunk) {
-    const int n = static_cast<int>(std::min(kDecodeChunk, text.size() - pos));
-    const int got = EVP_DecodeBlock(out.data() + written,
-                                    reinterpret_cast<const unsigned char*>(text.data() + pos), n);
-    if (got < 0) ThrowInvalid();
-    written += static_cast<std::size_t>(got);
-  }
-  // EVP_DecodeBlock counts the padding as zero bytes.
-  const std::size_t padding = text.size() - text.find_last_not_of('=') - 1;
-  out.resize(written - (text.empty() ? 0 : padding));
-  return TJOSEBytes(std::move(out));
+  std::optional<std::vector<uint8_t>> bytes = DecodeBase64Block(CleanBase64(ASource.AsBytes()));
+  if (!bytes) ThrowInvalid();
+  return TJOSEBytes(std::move(*bytes));
 }
 
 TJOSEBytes TBase64::URLEncode(const TJOSEBytes& ASource) {

@@ -1,8 +1,5 @@
 #include "satispay/signed_request.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +8,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "satispay/base64.h"
+#include "satispay/crypto_blocks.h"
 #include "satispay/rsa.h"
 
 namespace qvpa {
@@ -46,12 +44,9 @@ std::u16string MethodText(int32_t aMethodKind) {
 
 std::u16string BodyDigest(std::u16string_view aBody) {
   const std::string bytes = ToUtf8(aBody);
-  unsigned char hash[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), hash, &length, EVP_sha256(), nullptr) != 1) {
-    throw EQVError(u"SHA-256 digest failed");
-  }
-  const TJOSEBytes encoded = TBase64::Encode(TJOSEBytes(std::vector<uint8_t>(hash, hash + length)));
+  const std::array<uint8_t, 32> hash = Sha256(std::span(
+      reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  const TJOSEBytes encoded = TBase64::Encode(TJOSEBytes(std::vector<uint8_t>(hash.begin(), hash.end())));
   return u"SHA-256=" + encoded.AsString();
 }
 
@@ -100,8 +95,8 @@ std::u16string SignText(std::u16string_view aText, std::u16string_view aPrivateK
 }
 
 std::u16string NewIdempotencyKey() {
-  unsigned char bytes[16];
-  if (RAND_bytes(bytes, sizeof(bytes)) != 1) throw EQVError(u"Random generator failed");
+  uint8_t bytes[16];
+  FillRandom(bytes);
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
   char text[37];

@@ -1,11 +1,9 @@
 // qvpa-host: a stand-in point-of-sale host. Loads the driver library at run time, calls
 // one export with a request from a file, a text or standard input, or runs a script of
 // calls on one loaded library, and prints each result document, error text and result code.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,71 +14,19 @@
 #include <thread>
 
 #include "base/text.h"
+#include "tools/qvpa-host/driver_library.h"
 #include "tools/qvpa-host/host_script.h"
 
 namespace {
 
-using BSTR = char16_t*;
-using Export = int16_t (*)(BSTR, BSTR*, BSTR*);
-
-constexpr char kLibraryName[] = "libQVPA_SATISPAY_10.so";
-
-struct Answer {
-  int16_t result = 0;
-  std::string output;
-  std::string error;
-};
-
-// The loaded driver library; strings cross with its own allocator.
-class DriverLibrary {
- public:
-  explicit DriverLibrary(const std::string& aPath) : handle_(dlopen(aPath.c_str(), RTLD_NOW)) {
-    if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load: ") + dlerror());
-    alloc_ = reinterpret_cast<BSTR (*)(const char16_t*, unsigned)>(Symbol("SysAllocStringLen"));
-    free_ = reinterpret_cast<void (*)(BSTR)>(Symbol("SysFreeString"));
-    length_ = reinterpret_cast<unsigned (*)(BSTR)>(Symbol("SysStringLen"));
-  }
-  ~DriverLibrary() { dlclose(handle_); }
-  DriverLibrary(const DriverLibrary&) = delete;
-  DriverLibrary& operator=(const DriverLibrary&) = delete;
-
-  Answer Call(const std::string& aExport, const std::string& aRequest) {
-    const auto fn = reinterpret_cast<Export>(Symbol(aExport.c_str()));
-    const std::u16string request = qvpa::FromUtf8(aRequest);
-    BSTR in = request.empty() ? nullptr : alloc_(request.data(), static_cast<unsigned>(request.size()));
-    BSTR output = nullptr;
-    BSTR error = nullptr;
-    Answer answer;
-    answer.result = fn(in, &output, &error);
-    answer.output = Take(output);
-    answer.error = Take(error);
-    free_(in);
-    return answer;
-  }
-
- private:
-  void* Symbol(const char* aName) {
-    void* symbol = dlsym(handle_, aName);
-    if (symbol == nullptr) throw std::runtime_error(std::string("no export ") + aName);
-    return symbol;
-  }
-  std::string Take(BSTR aText) {
-    if (aText == nullptr) return {};
-    std::string text = qvpa::ToUtf8(std::u16string_view(aText, length_(aText)));
-    free_(aText);
-    return text;
-  }
-
-  void* handle_;
-  BSTR (*alloc_)(const char16_t*, unsigned);
-  void (*free_)(BSTR);
-  unsigned (*length_)(BSTR);
-};
+using qvpa::host::Answer;
+using qvpa::host::DriverLibrary;
 
 std::string DefaultLibrary() {
+  const std::string folder = qvpa::host::ProgramFolder();
+  const std::string beside = folder + qvpa::host::LibraryFileName();
   std::error_code ec;
-  const auto beside = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / kLibraryName;
-  if (!ec && std::filesystem::exists(beside)) return beside.string();
+  if (!folder.empty() && std::filesystem::exists(std::filesystem::u8path(beside), ec)) return beside;
   return QVPA_HOST_DEFAULT_LIBRARY;
 }
 
@@ -134,10 +80,11 @@ int RunScript(DriverLibrary& aLibrary, const std::string& aScript) {
 
 void Usage() {
   std::cerr << "usage: qvpa-host [--library PATH] EXPORT [--text TEXT | FILE | -]\n"
-               "       qvpa-host [--library PATH] --script FILE\n"
-               "Calls an export of the driver library (default: " << kLibraryName
+               "       qvpa-host [--library PATH] [--repeat N] --script FILE\n"
+               "Calls an export of the driver library (default: " << qvpa::host::LibraryFileName()
             << " beside this tool) with the request\ntext, the file or standard input, and "
-               "prints the result document, error text and result code.\n";
+               "prints the result document, error text and result code.\nWith --repeat the library is "
+               "loaded, the script run and the library unloaded N times.\n";
 }
 
 }  // namespace
@@ -149,6 +96,7 @@ int main(int argc, char** argv) {
   std::string text;
   std::string file;
   bool have_text = false;
+  int repeat = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -156,6 +104,12 @@ int main(int argc, char** argv) {
       library = argv[++i];
     } else if (arg == "--script" && has_value) {
       script = argv[++i];
+    } else if (arg == "--repeat" && has_value) {
+      repeat = std::atoi(argv[++i]);
+      if (repeat < 1) {
+        Usage();
+        return 2;
+      }
     } else if (arg == "--text" && has_value) {
       text = argv[++i];
       have_text = true;
@@ -176,8 +130,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
+    if (!script.empty()) {
+      const std::string text = ReadFileText(script);
+      for (int round = 1; round <= repeat; ++round) {
+        DriverLibrary driver(library);
+        if (const int rc = RunScript(driver, text); rc != 0) return rc;
+      }
+      return 0;
+    }
     DriverLibrary driver(library);
-    if (!script.empty()) return RunScript(driver, ReadFileText(script));
     std::string request = text;
     if (!have_text) request = (file.empty() || file == "-") ? ReadAll(std::cin) : ReadFileText(file);
     Print(export_name, driver.Call(export_name, request));

@@ -1,0 +1,18 @@
+// The module (DLL or program) that holds this code: where its resources are read from.
+#ifndef QVPA_BASE_MODULE_WIN_H_
+#define QVPA_BASE_MODULE_WIN_H_
+
+#include <windows.h>
+
+namespace qvpa::platform {
+
+inline HMODULE CurrentModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&CurrentModule), &module);
+  return module;
+}
+
+}  // namespace qvpa::platform
+
+#endif  // QVPA_BASE_MODULE_WIN_H_

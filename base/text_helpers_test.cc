@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/platform.h"
 #include "base/text.h"
 
 namespace qvpa {
@@ -153,8 +154,8 @@ TEST(CommandLineSwitchTest, ReadsTheRealProcess) {
 TEST(ApplicationPathTest, NamesThisExecutable) {
   const std::u16string path = GetApplicationPath();
   ASSERT_FALSE(path.empty());
-  EXPECT_EQ(path.front(), u'/');
-  EXPECT_EQ(path.back(), u'/');
+  EXPECT_TRUE(platform::IsAbsolutePath(path));
+  EXPECT_TRUE(platform::IsPathSeparator(path.back()));
   EXPECT_EQ(GetApplicationName(), u"base_text_helpers_test");
 }
 
@@ -164,17 +165,19 @@ TEST(PathTest, SplitsAndJoins) {
   EXPECT_EQ(ChangeFileExt(u"/a.b/c.log", u""), u"/a.b/c");
   EXPECT_EQ(ChangeFileExt(u"/a.b/c", u".log"), u"/a.b/c.log");  // a dot in a folder is no extension
   EXPECT_EQ(ChangeFileExt(u"cassa.exe", u""), u"cassa");
+  const std::u16string sep(1, platform::PathSeparator());
+  const std::u16string root = sep == u"/" ? u"/" : u"C:\\";
   EXPECT_EQ(JoinPath(u"", u"x.log"), u"x.log");
-  EXPECT_EQ(JoinPath(u"/tmp", u"x.log"), u"/tmp/x.log");
-  EXPECT_EQ(JoinPath(u"/tmp/", u"x.log"), u"/tmp/x.log");
-  EXPECT_EQ(JoinPath(u"/tmp", u"/var/x.log"), u"/var/x.log");
+  EXPECT_EQ(JoinPath(root + u"tmp", u"x.log"), root + u"tmp" + sep + u"x.log");
+  EXPECT_EQ(JoinPath(root + u"tmp" + sep, u"x.log"), root + u"tmp" + sep + u"x.log");
+  EXPECT_EQ(JoinPath(root + u"tmp", root + u"var" + sep + u"x.log"), root + u"var" + sep + u"x.log");
 }
 
 TEST(LogRootPathTest, EnvironmentReplacesTheExecutableFolder) {
   const char* old = std::getenv("QVPA_LOG_DIR");
   const std::string saved = old ? old : "";
   ::setenv("QVPA_LOG_DIR", "/tmp/qvpa-root", 1);
-  EXPECT_EQ(LogRootPath(), u"/tmp/qvpa-root/");
+  EXPECT_EQ(LogRootPath(), u"/tmp/qvpa-root" + std::u16string(1, platform::PathSeparator()));
   ::setenv("QVPA_LOG_DIR", "", 1);
   EXPECT_EQ(LogRootPath(), GetApplicationPath());
   ::unsetenv("QVPA_LOG_DIR");

@@ -10,6 +10,12 @@ function(qvpa_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(WIN32)
+    # The module resources (string table, key pair) live in the test program itself.
+    target_link_libraries(${name} PRIVATE qvpa_resources)
+    target_compile_options(${name} PRIVATE
+      -include ${PROJECT_SOURCE_DIR}/base/posix_test_compat_win.h)
+  endif()
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 600)

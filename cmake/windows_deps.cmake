@@ -68,6 +68,6 @@ endforeach()
 
 # The test suites whose sources are platform-neutral, and the Windows-only ones.
 set(QVPA_WINDOWS_TESTS
-  base_text_test base_text_helpers_test rpt_util_test device_handler_test payment_handler_test
+  base_text_test base_text_helpers_test base_windows_test rpt_util_test device_handler_test payment_handler_test
   payment_device_test connection_test io_handler_factory_test result_documents_test
-  payment_wrapper_test host_script_test)
+  payment_wrapper_test host_script_test satispay_windows_test)

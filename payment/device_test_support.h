@@ -19,7 +19,7 @@ class TempLogRoot {
     path_ = std::filesystem::temp_directory_path() /
             ("qvpa_driver_" + std::to_string(rd()) + std::to_string(rd()));
     std::filesystem::create_directories(path_);
-    setenv("QVPA_LOG_DIR", path_.c_str(), 1);
+    setenv("QVPA_LOG_DIR", path_.string().c_str(), 1);
   }
   ~TempLogRoot() {
     unsetenv("QVPA_LOG_DIR");

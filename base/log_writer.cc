@@ -1,14 +1,13 @@
 #include "base/log_writer.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <system_error>
 #include <thread>
 
 #include "base/date_time.h"
 #include "base/error.h"
 #include "base/format_settings.h"
+#include "base/log_thread.h"
 #include "base/platform.h"
 #include "base/text.h"
 #include "base/text_helpers.h"
@@ -24,54 +23,6 @@ constexpr auto kRetryPause = std::chrono::milliseconds(50);
 std::u16string Stamp(TDateTime now) { return FormatDateTime(u"yyyy-mm-dd hh:nn:ss:zzz", now); }
 
 }  // namespace
-
-// Drains a queue of stamped lines into the writer's file; woken when a line arrives or
-// when told to stop, and ends only once the queue is empty.
-class tQV_LogThread {
- public:
-  explicit tQV_LogThread(tQV_LogWriter& aWriter)
-      : fWriter(aWriter), thread_([this] { Execute(); }) {}
-
-  // Tells the thread to stop and waits until it has written every queued line and ended.
-  ~tQV_LogThread() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      terminated_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
-
-  void Push(std::u16string aLine) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      fQueue.push_back(std::move(aLine));
-    }
-    wake_.notify_one();
-  }
-
- private:
-  void Execute() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (true) {
-      wake_.wait(lock, [this] { return terminated_ || !fQueue.empty(); });
-      if (fQueue.empty()) return;  // told to stop and nothing left
-      // Take the head without removing it, write it unlocked, then remove it whatever the outcome.
-      std::u16string line = fQueue.front();
-      lock.unlock();
-      fWriter.WriteToFile(line);
-      lock.lock();
-      fQueue.pop_front();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::u16string> fQueue;  // guarded by mutex_
-  bool terminated_ = false;           // guarded by mutex_
-  tQV_LogWriter& fWriter;
-  std::thread thread_;  // last: starts once everything above is ready
-};
 
 tQV_LogWriter::tQV_LogWriter(std::u16string aFileName, std::u16string aDirectory,
                              int32_t aMaxMessageLength, bool aDaily) {

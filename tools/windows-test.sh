@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# The Windows builds under Wine: for each build folder given, its unit tests (ctest), a POS
+# session of the Windows qvpa-host against the native service simulator (every request
+# signed by the DLL and checked by the simulator), the refusal of certificates from an
+# unknown authority or for another name, and the library unloaded without CLOSE 100 times.
+# Usage: tools/windows-test.sh <native build> <windows build>...
+set -euo pipefail
+NATIVE=$(cd "$1" && pwd)
+shift
+SIM="$NATIVE/tools/gbusiness-sim/gbusiness-sim"
+[[ -x "$SIM" ]] || { echo "missing $SIM: build the native tree first" >&2; exit 1; }
+HERE=$(cd "$(dirname "$0")" && pwd)
+export WINEDEBUG=-all
+# No Mono or Gecko installer prompts in a headless prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+WORK=$(mktemp -d)
+SIM_PIDS=()
+TRUSTED=()
+cleanup() {
+  for ca in "${TRUSTED[@]}"; do distrust_ca "$ca"; done
+  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  [[ -n "${WINEPREFIX:-}" ]] && wineserver -k 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+# start_sim <name> <args...>: starts a simulator, sets SIM_PORT.
+start_sim() {
+  local name=$1
+  shift
+  "$SIM" --port 0 --port-file "$WORK/$name.port" "$@" > "$WORK/$name.out" 2>&1 &
+  SIM_PIDS+=($!)
+  for _ in $(seq 100); do [[ -s "$WORK/$name.port" ]] && break; sleep 0.1; done
+  [[ -s "$WORK/$name.port" ]] || { cat "$WORK/$name.out" >&2; fail "simulator $name did not start"; }
+  SIM_PORT=$(cat "$WORK/$name.port")
+}
+
+# Registry key and value of a certificate in the prefix's Root store: the blob holds the
+# SHA-1 hash (property 3) and the DER encoding (property 0x20), each as id, 1, length, bytes.
+le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+root_key() {
+  local sha1
+  sha1=$(openssl x509 -in "$1" -outform DER | sha1sum | cut -c1-40 | tr a-f A-F)
+  echo "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$sha1"
+}
+trust_ca() {
+  local der sha1 blob
+  der=$(openssl x509 -in "$1" -outform DER | xxd -p | tr -d '\n')
+  sha1=$(openssl x509 -in "$1" -outform DER | sha1sum | cut -c1-40)
+  blob="$(le32 3)$(le32 1)$(le32 20)$sha1$(le32 32)$(le32 1)$(le32 $((${#der} / 2)))$der"
+  wine reg add "$(root_key "$1")" /v Blob /t REG_BINARY /d "$blob" /f > /dev/null 2>&1 ||
+    fail "cannot add $1 to the Root store"
+  TRUSTED+=("$1")
+}
+distrust_ca() { wine reg delete "$(root_key "$1")" /f > /dev/null 2>&1 || true; }
+
+# Certificates of a second authority (trusted) for a name the test never uses.
+openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=qvpa-test-ca-2 -days 2 \
+  -keyout "$WORK/ca2-key.pem" -out "$WORK/ca2.pem" 2> /dev/null
+openssl req -newkey rsa:2048 -nodes -subj /CN=wrong.example -keyout "$WORK/wrong-key.pem" \
+  -out "$WORK/wrong.csr" 2> /dev/null
+printf 'subjectAltName=DNS:wrong.example\n' > "$WORK/wrong.ext"
+openssl x509 -req -in "$WORK/wrong.csr" -CA "$WORK/ca2.pem" -CAkey "$WORK/ca2-key.pem" \
+  -CAcreateserial -days 2 -extfile "$WORK/wrong.ext" -out "$WORK/wrong.pem" 2> /dev/null
+
+for BUILD_DIR in "$@"; do
+  BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
+  BIN="$BUILD_DIR/bin"
+  echo "==== $BUILD_DIR"
+  export WINEPREFIX="$BUILD_DIR/wine"
+  if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+    wineboot -i > /dev/null 2>&1 || fail "wineboot"
+  fi
+  # A persistent server, started before any process whose output is captured: the first
+  # Wine process's helpers would otherwise hold that output open.
+  wineserver -p 2> /dev/null || true  # already running: fine
+  wine cmd /c exit > /dev/null 2>&1 || true
+
+  echo "---- unit tests"
+  (cd "$BUILD_DIR" && ctest --output-on-failure -j 2) || fail "unit tests of $BUILD_DIR"
+
+  echo "---- POS session against the simulator"
+  start_sim "sim" --cert-dir "$WORK/sim" --token WINTEST --accept-after 2
+  trust_ca "$WORK/sim/ca.pem"
+  LOGS="$WORK/logs-$(basename "$BUILD_DIR")"
+  mkdir -p "$LOGS"
+  export QVPA_LOG_DIR="Z:$LOGS"
+  # Wine matches server names against DNS names only, hence localhost.
+  export QVPA_SATISPAY_HOST="localhost:$SIM_PORT" QVPA_SATISPAY_STAGING_HOST="localhost:$SIM_PORT"
+  export REFERENCE="WIN-$(date +%H%M%S)"
+  wine "$BIN/qvpa-host.exe" --library "$BIN/QVPA_SATISPAY_10.dll" \
+    --script "Z:$HERE/windows/session.script" > "$WORK/session.out" 2>&1 ||
+    { cat "$WORK/session.out"; fail "POS session"; }
+  signed=$(grep -c -- '-> ' "$WORK/sim.out" || true)
+  grep -q -- '-> 401' "$WORK/sim.out" && { cat "$WORK/sim.out"; fail "a signature did not verify"; }
+  [[ $signed -ge 9 ]] || { cat "$WORK/sim.out"; fail "only $signed requests reached the simulator"; }
+  echo "$signed requests answered, none refused for its signature"
+
+  echo "---- certificates of an unknown authority and for another name are refused"
+  KEYID=$(tr -d '\r' < "$WORK/session.out" | sed -n '/^--- GENERATE_KEYID$/{n;p;q}')
+  start_sim "other-ca" --cert-dir "$WORK/other-ca"
+  export QVPA_SATISPAY_HOST="localhost:$SIM_PORT" QVPA_SATISPAY_STAGING_HOST="localhost:$SIM_PORT"
+  wine "$BIN/qvpa-host.exe" --library "$BIN/QVPA_SATISPAY_10.dll" GENERATE_KEYID \
+    --text "token=WINTEST|staging=false" > "$WORK/other-ca.txt" 2>&1 || true
+  grep -q "TLS failure" "$WORK/other-ca.txt" || { cat "$WORK/other-ca.txt"; fail "unknown authority accepted"; }
+  trust_ca "$WORK/ca2.pem"
+  start_sim "wrong-name" --cert "$WORK/wrong.pem" --key "$WORK/wrong-key.pem"
+  export QVPA_SATISPAY_HOST="localhost:$SIM_PORT" QVPA_SATISPAY_STAGING_HOST="localhost:$SIM_PORT"
+  wine "$BIN/qvpa-host.exe" --library "$BIN/QVPA_SATISPAY_10.dll" GENERATE_KEYID \
+    --text "token=WINTEST|staging=false" > "$WORK/wrong-name.txt" 2>&1 || true
+  distrust_ca "$WORK/ca2.pem"
+  grep -q "TLS failure" "$WORK/wrong-name.txt" || { cat "$WORK/wrong-name.txt"; fail "wrong name accepted"; }
+  echo "both refused"
+
+  echo "---- unload without CLOSE, 100 times"
+  export QVPA_SATISPAY_HOST="localhost:$(cat "$WORK/sim.port")"
+  export QVPA_SATISPAY_STAGING_HOST="$QVPA_SATISPAY_HOST"
+  UNLOAD_LOGS="$WORK/unload-$(basename "$BUILD_DIR")"
+  mkdir -p "$UNLOAD_LOGS"
+  export QVPA_LOG_DIR="Z:$UNLOAD_LOGS" QVPA_KEYID="$KEYID"
+  timeout 900 wine "$BIN/qvpa-host.exe" --library "$BIN/QVPA_SATISPAY_10.dll" --repeat 100 \
+    --script "Z:$HERE/windows/unload.script" > "$WORK/unload.out" 2>&1 ||
+    { tail -n 30 "$WORK/unload.out"; tail -n 5 "$WORK/sim.out"; fail "unload rounds (hang or crash)"; }
+  # Each round's payment request and answer are logged before FreeLibrary; all must be there.
+  requests=$(cat "$UNLOAD_LOGS"/LogFiles/Payment/*.log | grep -c 'kSATISPAY.Request' || true)
+  answers=$(cat "$UNLOAD_LOGS"/LogFiles/Payment/*.log | grep -c 'kSATISPAY.Response' || true)
+  [[ $requests -eq 100 && $answers -eq 100 ]] ||
+    fail "device logs hold $requests requests and $answers answers, 100 of each expected"
+  echo "100 rounds, 100 requests and 100 answers in the device logs"
+
+  distrust_ca "$WORK/sim/ca.pem"
+  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  SIM_PIDS=()
+  rm -rf "$WORK/sim" "$WORK/other-ca" "$WORK"/*.port
+  wineserver -k 2>/dev/null || true
+done
+echo "Windows tests passed"

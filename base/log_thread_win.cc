@@ -7,8 +7,10 @@
 // is empty, and leaves through FreeLibraryAndExitThread, which never returns into our code.
 // While any line is queued the module therefore stays loaded; when the unload notification
 // runs, no drain thread is in our code and nothing is left to write. A later line starts a
-// new drain thread. Lines left by a thread the system killed at process exit are written
-// synchronously by the destructor.
+// new drain thread. Once DllMain reports the unload (the loader lock is held: a new thread
+// could not start and waiting for one would deadlock), lines logged while devices are torn
+// down are written synchronously, as are lines left by a thread the system killed at
+// process exit.
 #include <windows.h>
 
 #include <deque>
@@ -17,6 +19,7 @@
 
 #include "base/log_thread.h"
 #include "base/log_writer.h"
+#include "base/module_win.h"
 
 namespace qvpa {
 
@@ -84,18 +87,22 @@ tQV_LogThread::~tQV_LogThread() {
     thread = state_->thread_;
     running = state_->running_;
   }
-  // A running drain thread holds a module reference, so this is not the unload
-  // notification (there the thread is gone or was killed with the process): waiting is safe.
-  if (running) WaitForSingleObject(thread, INFINITE);
+  // A running drain thread holds a module reference, so outside the unload notification
+  // waiting for it is safe; during the unload it is gone, or was killed with the process.
+  if (running && !platform::ModuleUnloading()) WaitForSingleObject(thread, INFINITE);
   std::unique_lock<std::mutex> lock(state_->mutex_);
   state_->DrainLocked(lock);
   if (thread != nullptr) CloseHandle(thread);
 }
 
 void tQV_LogThread::Push(std::u16string aLine) {
-  std::lock_guard<std::mutex> lock(state_->mutex_);
+  std::unique_lock<std::mutex> lock(state_->mutex_);
   state_->fQueue.push_back(std::move(aLine));
-  state_->StartLocked();
+  if (platform::ModuleUnloading()) {
+    state_->DrainLocked(lock);
+  } else {
+    state_->StartLocked();
+  }
 }
 
 void tQV_LogThread::WriteLine(tQV_LogWriter& aWriter, const std::u16string& aLine) {

@@ -13,6 +13,12 @@ inline HMODULE CurrentModule() {
   return module;
 }
 
+// Set by the library's DllMain when it is being unloaded (or the process ends). From then on
+// the loader lock is held while statics and forgotten devices are destroyed: nothing may
+// start a thread or wait for one.
+void SetModuleUnloading();
+bool ModuleUnloading();
+
 }  // namespace qvpa::platform
 
 #endif  // QVPA_BASE_MODULE_WIN_H_

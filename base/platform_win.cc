@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <memory>
 #include <type_traits>
+
+#include "base/module_win.h"
 
 namespace qvpa::platform {
 
@@ -30,7 +33,13 @@ DWORD Attributes(std::u16string_view path) {
   return GetFileAttributesW(Wide(std::u16string(path)));
 }
 
+std::atomic<bool> gModuleUnloading{false};
+
 }  // namespace
+
+void SetModuleUnloading() { gModuleUnloading.store(true); }
+
+bool ModuleUnloading() { return gModuleUnloading.load(); }
 
 char16_t PathSeparator() { return u'\\'; }
 

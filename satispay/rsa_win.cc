@@ -24,10 +24,22 @@ constexpr std::string_view kRsaPrivateKeyLabel = "RSA PRIVATE KEY";
 constexpr std::string_view kPrivateKeyLabel = "PRIVATE KEY";
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// The text of the last failure on this thread, read by GetLastCryptoError.
-thread_local std::u16string tLastError;
+// The text of the last failure on this thread, read by GetLastCryptoError. Kept in a plain
+// array: a thread-local object with a destructor would make the runtime hold a reference on
+// the DLL until the calling (host) thread ends, so FreeLibrary could never unload it.
+constexpr std::size_t kErrorCapacity = 160;
+struct LastError {
+  char16_t text[kErrorCapacity];
+  std::size_t length;
+  void clear() { length = 0; }
+  bool empty() const { return length == 0; }
+};
+thread_local LastError tLastError{};
 
-void SetError(std::u16string text) { tLastError = std::move(text); }
+void SetError(std::u16string_view text) {
+  tLastError.length = std::min(text.size(), kErrorCapacity);
+  std::copy_n(text.begin(), tLastError.length, tLastError.text);
+}
 std::u16string Hex32(uint32_t value) {
   static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
   std::u16string text(8, u'0');
@@ -359,9 +371,8 @@ void TRSA::LoadOpenSSL() {
 }
 
 std::u16string TRSA::GetLastCryptoError() {
-  std::u16string text = std::move(tLastError);
+  std::u16string text(tLastError.text, tLastError.length);
   tLastError.clear();
-  if (text.size() > 160) text.resize(160);
   return text;
 }
 

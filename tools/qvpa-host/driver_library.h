@@ -3,6 +3,7 @@
 #ifndef QVPA_TOOLS_QVPA_HOST_DRIVER_LIBRARY_H_
 #define QVPA_TOOLS_QVPA_HOST_DRIVER_LIBRARY_H_
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,10 @@ class DriverLibrary {
   struct Module;
   std::unique_ptr<Module> module_;
 };
+
+// Whether the library at aPath is no longer mapped in this process, waiting up to
+// aWithin for threads that still hold it to let go.
+bool WaitUntilUnloaded(const std::string& aPath, std::chrono::milliseconds aWithin);
 
 // The file name of the driver library on this platform.
 const char* LibraryFileName();

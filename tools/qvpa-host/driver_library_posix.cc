@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "base/text.h"
 #include "tools/qvpa-host/driver_library.h"
@@ -61,6 +62,17 @@ Answer DriverLibrary::Call(const std::string& aExport, const std::string& aReque
   answer.error = module_->Take(error);
   module_->free(in);
   return answer;
+}
+
+bool WaitUntilUnloaded(const std::string& aPath, std::chrono::milliseconds aWithin) {
+  const auto deadline = std::chrono::steady_clock::now() + aWithin;
+  while (true) {
+    void* still = dlopen(aPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (still == nullptr) return true;
+    dlclose(still);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 const char* LibraryFileName() { return "libQVPA_SATISPAY_10.so"; }

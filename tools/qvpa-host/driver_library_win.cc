@@ -57,6 +57,16 @@ Answer DriverLibrary::Call(const std::string& aExport, const std::string& aReque
   return answer;
 }
 
+bool WaitUntilUnloaded(const std::string& aPath, std::chrono::milliseconds aWithin) {
+  const std::wstring path = Wide(aPath);
+  const auto deadline = std::chrono::steady_clock::now() + aWithin;
+  while (GetModuleHandleW(path.c_str()) != nullptr) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
 const char* LibraryFileName() { return "QVPA_SATISPAY_10.dll"; }
 
 std::string ProgramFolder() {

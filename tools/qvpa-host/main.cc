@@ -133,8 +133,15 @@ int main(int argc, char** argv) {
     if (!script.empty()) {
       const std::string text = ReadFileText(script);
       for (int round = 1; round <= repeat; ++round) {
-        DriverLibrary driver(library);
-        if (const int rc = RunScript(driver, text); rc != 0) return rc;
+        {
+          DriverLibrary driver(library);
+          if (const int rc = RunScript(driver, text); rc != 0) return rc;
+        }
+        // Each round must start from a fresh library, as a host that unloads expects.
+        if (repeat > 1 && !qvpa::host::WaitUntilUnloaded(library, std::chrono::seconds(10))) {
+          std::cerr << "round " << round << ": the library is still loaded after unloading\n";
+          return 1;
+        }
       }
       return 0;
     }

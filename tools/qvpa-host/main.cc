@@ -131,11 +131,11 @@ int main(int argc, char** argv) {
   }
   try {
     if (!script.empty()) {
-      const std::string text = ReadFileText(script);
+      const std::string script_text = ReadFileText(script);
       for (int round = 1; round <= repeat; ++round) {
         {
           DriverLibrary driver(library);
-          if (const int rc = RunScript(driver, text); rc != 0) return rc;
+          if (const int rc = RunScript(driver, script_text); rc != 0) return rc;
         }
         // Each round must start from a fresh library, as a host that unloads expects.
         if (repeat > 1 && !qvpa::host::WaitUntilUnloaded(library, std::chrono::seconds(10))) {

@@ -23,7 +23,7 @@ class ApplicationTest : public ::testing::Test {
     std::string tmpl = (fs::temp_directory_path() / "qvpa-app-XXXXXX").string();
     ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
     root_ = tmpl;
-    ::setenv("QVPA_LOG_DIR", root_.c_str(), 1);
+    ::setenv("QVPA_LOG_DIR", root_.string().c_str(), 1);
   }
   void TearDown() override {
     ::unsetenv("QVPA_LOG_DIR");

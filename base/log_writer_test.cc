@@ -1,8 +1,12 @@
 #include "base/log_writer.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -17,6 +21,7 @@
 
 #include "base/error.h"
 #include "base/format_settings.h"
+#include "base/platform.h"
 #include "base/text.h"
 
 namespace qvpa {
@@ -34,6 +39,10 @@ class LogWriterTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   std::u16string Dir() const { return FromUtf8(dir_.string()); }
+  // aFolder and aName joined as the writer joins them.
+  static std::u16string In(const std::u16string& aFolder, std::u16string_view aName) {
+    return aFolder + platform::PathSeparator() + std::u16string(aName);
+  }
 
   static std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -67,7 +76,7 @@ class LogWriterTest : public ::testing::Test {
 TEST_F(LogWriterTest, StampsAndMarksLinesInUtf8WithCrLf) {
   {
     tQV_LogWriter writer(u"abc", Dir(), 0, false);
-    EXPECT_EQ(writer.FileName(), Dir() + u"/abc.log");
+    EXPECT_EQ(writer.FileName(), In(Dir(), u"abc.log"));
     EXPECT_EQ(writer.GetLogFileSize(), -1);  // created with the first line only
     writer.Write(tQV_MessageType::let_info, u"hello");
     writer.Write(tQV_MessageType::let_error, u"caf\u00e9 \u20ac");
@@ -104,8 +113,8 @@ TEST_F(LogWriterTest, DailyNameCarriesTheCreationDate) {
   tQV_LogWriter writer(u"abc", Dir() + u"/deep/er", 0, true);
   const std::u16string after = FormatDateTime(u"yyyymmdd", Now());
   EXPECT_TRUE(writer.Daily());
-  EXPECT_TRUE(writer.FileName() == Dir() + u"/deep/er/abc_" + before + u".log" ||
-              writer.FileName() == Dir() + u"/deep/er/abc_" + after + u".log")
+  EXPECT_TRUE(writer.FileName() == In(Dir() + u"/deep/er", u"abc_" + before + u".log") ||
+              writer.FileName() == In(Dir() + u"/deep/er", u"abc_" + after + u".log"))
       << ToUtf8(writer.FileName());
   EXPECT_TRUE(fs::is_directory(dir_ / "deep" / "er"));  // parents created with it
 }
@@ -113,11 +122,11 @@ TEST_F(LogWriterTest, DailyNameCarriesTheCreationDate) {
 TEST_F(LogWriterTest, FileNameAndDirectoryChanges) {
   tQV_LogWriter writer(u"abc", Dir(), 0, false);
   writer.SetFileName(u"/elsewhere/sub/other.txt");
-  EXPECT_EQ(writer.FileName(), Dir() + u"/other.txt");  // only the last component is taken
+  EXPECT_EQ(writer.FileName(), In(Dir(), u"other.txt"));  // only the last component is taken
   EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
   writer.SetDirectory(Dir() + u"/moved/here");
   EXPECT_EQ(writer.Directory(), Dir() + u"/moved/here");
-  EXPECT_EQ(writer.FileName(), Dir() + u"/moved/here/other.txt");
+  EXPECT_EQ(writer.FileName(), In(Dir() + u"/moved/here", u"other.txt"));
   EXPECT_TRUE(fs::is_directory(dir_ / "moved" / "here"));
 }
 
@@ -227,6 +236,25 @@ TEST_F(LogWriterTest, SmallLimitMovesTheFileAsideOnceItExceedsIt) {
 }
 
 // Holds the exclusive append lock on a file, as another writer does while appending.
+#if defined(_WIN32)
+// There, an open for writing that shares only reading, as the appender's own open does.
+class HeldFile {
+ public:
+  explicit HeldFile(const fs::path& path)
+      : handle_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
+  }
+  ~HeldFile() { Release(); }
+  void Release() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+#else
 class HeldFile {
  public:
   explicit HeldFile(const fs::path& path)
@@ -243,6 +271,7 @@ class HeldFile {
  private:
   int fd_;
 };
+#endif
 
 TEST_F(LogWriterTest, FileHeldBrieflyDelaysALineButLosesNothing) {
   const fs::path file = dir_ / "held.log";

@@ -177,7 +177,7 @@ void AppendExponent(std::vector<uint8_t>& out, DWORD exponent, ULONG& length) {
                       static_cast<uint8_t>(exponent >> 8), static_cast<uint8_t>(exponent)};
   std::size_t first = 0;
   while (first < 3 && bytes[first] == 0) ++first;
-  out.insert(out.end(), bytes + first, bytes + 4);
+  for (std::size_t i = first; i < 4; ++i) out.push_back(bytes[i]);
   length = static_cast<ULONG>(4 - first);
 }
 
@@ -198,68 +198,67 @@ cng::Key ImportBlob(LPCWSTR type, std::vector<uint8_t>& blob) {
   return cng::Key(key);
 }
 
-// A CNG key from a PKCS#1 RSAPrivateKey, through crypt32's legacy private key blob
-// (BLOBHEADER, RSAPUBKEY, then modulus and primes, little-endian).
-cng::Key ImportPkcs1PrivateKey(std::span<const uint8_t> der) {
+// A legacy key blob decoded by crypt32: BLOBHEADER, RSAPUBKEY, then the numbers,
+// little-endian.
+struct LegacyKey {
+  cng::LocalBlock<BYTE> block;
   DWORD size = 0;
-  cng::LocalBlock<BYTE> legacy = Decode(PKCS_RSA_PRIVATE_KEY, der, size);
-  if (!legacy) return nullptr;
-  if (size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) {
+  RSAPUBKEY header{};
+  const BYTE* numbers = nullptr;  // right after the headers
+};
+
+// Decodes `der` as `type`; null block when it fails or holds less than the modulus and
+// `primes` primes.
+LegacyKey DecodeLegacyKey(LPCSTR type, std::span<const uint8_t> der, int primes) {
+  LegacyKey key;
+  key.block = Decode(type, der, key.size);
+  if (!key.block) return key;
+  constexpr std::size_t kHeaders = sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
+  if (key.size >= kHeaders) std::memcpy(&key.header, key.block.get() + sizeof(BLOBHEADER), sizeof key.header);
+  const std::size_t needed = kHeaders + key.header.bitlen / 8 + primes * ((key.header.bitlen + 15) / 16);
+  if (key.size < kHeaders || key.size < needed) {
     SetError(u"short key blob");
-    return nullptr;
+    key.block.reset();
+    return key;
   }
-  RSAPUBKEY header;
-  std::memcpy(&header, legacy.get() + sizeof(BLOBHEADER), sizeof header);
-  const std::size_t modulus_bytes = header.bitlen / 8;
-  const std::size_t prime_bytes = (header.bitlen + 15) / 16;
-  if (size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + modulus_bytes + 2 * prime_bytes) {
-    SetError(u"short key blob");
-    return nullptr;
-  }
-  const BYTE* modulus = legacy.get() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
-  const BYTE* prime1 = modulus + modulus_bytes;
-  const BYTE* prime2 = prime1 + prime_bytes;
-  std::vector<uint8_t> blob(sizeof(BCRYPT_RSAKEY_BLOB));
-  BCRYPT_RSAKEY_BLOB head{};
-  head.Magic = BCRYPT_RSAPRIVATE_MAGIC;
-  head.BitLength = header.bitlen;
-  AppendExponent(blob, header.pubexp, head.cbPublicExp);
-  AppendReversed(blob, modulus, modulus_bytes);
-  AppendReversed(blob, prime1, prime_bytes);
-  AppendReversed(blob, prime2, prime_bytes);
-  head.cbModulus = static_cast<ULONG>(modulus_bytes);
-  head.cbPrime1 = static_cast<ULONG>(prime_bytes);
-  head.cbPrime2 = static_cast<ULONG>(prime_bytes);
-  std::memcpy(blob.data(), &head, sizeof head);
-  cng::Key key = ImportBlob(BCRYPT_RSAPRIVATE_BLOB, blob);
-  SecureZeroMemory(blob.data(), blob.size());
-  SecureZeroMemory(legacy.get(), size);
+  key.numbers = key.block.get() + kHeaders;
   return key;
 }
 
-// A CNG key from a PKCS#1 RSAPublicKey, through crypt32's legacy public key blob.
-cng::Key ImportPkcs1PublicKey(std::span<const uint8_t> der) {
-  DWORD size = 0;
-  cng::LocalBlock<BYTE> legacy = Decode(RSA_CSP_PUBLICKEYBLOB, der, size);
-  if (!legacy) return nullptr;
-  if (size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) {
-    SetError(u"short key blob");
-    return nullptr;
-  }
-  RSAPUBKEY header;
-  std::memcpy(&header, legacy.get() + sizeof(BLOBHEADER), sizeof header);
-  const std::size_t modulus_bytes = header.bitlen / 8;
-  if (size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + modulus_bytes) {
-    SetError(u"short key blob");
-    return nullptr;
-  }
+// A CNG key blob's fixed part, with the public exponent and the modulus appended.
+std::vector<uint8_t> StartBlob(const LegacyKey& legacy, ULONG magic, BCRYPT_RSAKEY_BLOB& head) {
   std::vector<uint8_t> blob(sizeof(BCRYPT_RSAKEY_BLOB));
+  head.Magic = magic;
+  head.BitLength = legacy.header.bitlen;
+  head.cbModulus = legacy.header.bitlen / 8;
+  AppendExponent(blob, legacy.header.pubexp, head.cbPublicExp);
+  AppendReversed(blob, legacy.numbers, head.cbModulus);
+  return blob;
+}
+
+// A CNG key from a PKCS#1 RSAPrivateKey (modulus then both primes in the legacy blob).
+cng::Key ImportPkcs1PrivateKey(std::span<const uint8_t> der) {
+  LegacyKey legacy = DecodeLegacyKey(PKCS_RSA_PRIVATE_KEY, der, 2);
+  if (!legacy.block) return nullptr;
   BCRYPT_RSAKEY_BLOB head{};
-  head.Magic = BCRYPT_RSAPUBLIC_MAGIC;
-  head.BitLength = header.bitlen;
-  AppendExponent(blob, header.pubexp, head.cbPublicExp);
-  AppendReversed(blob, legacy.get() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY), modulus_bytes);
-  head.cbModulus = static_cast<ULONG>(modulus_bytes);
+  std::vector<uint8_t> blob = StartBlob(legacy, BCRYPT_RSAPRIVATE_MAGIC, head);
+  head.cbPrime1 = head.cbPrime2 = (legacy.header.bitlen + 15) / 16;
+  const BYTE* prime1 = legacy.numbers + head.cbModulus;
+  AppendReversed(blob, prime1, head.cbPrime1);
+  AppendReversed(blob, prime1 + head.cbPrime1, head.cbPrime2);
+  std::memcpy(blob.data(), &head, sizeof head);
+  cng::Key key = ImportBlob(BCRYPT_RSAPRIVATE_BLOB, blob);
+  SecureZeroMemory(blob.data(), blob.size());
+  SecureZeroMemory(legacy.block.get(), legacy.size);
+  return key;
+}
+
+// A CNG key from a PKCS#1 RSAPublicKey.
+cng::Key ImportPkcs1PublicKey(std::span<const uint8_t> der) {
+  LegacyKey legacy = DecodeLegacyKey(RSA_CSP_PUBLICKEYBLOB, der, 0);
+  if (!legacy.block) return nullptr;
+  BCRYPT_RSAKEY_BLOB head{};
+  std::vector<uint8_t> blob = StartBlob(legacy, BCRYPT_RSAPUBLIC_MAGIC, head);
   std::memcpy(blob.data(), &head, sizeof head);
   return ImportBlob(BCRYPT_RSAPUBLIC_BLOB, blob);
 }

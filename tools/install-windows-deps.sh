@@ -7,7 +7,7 @@ bash "$(dirname "$0")/install-deps.sh"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-          wine wine32:i386 wine64 dpkg-dev)
+          wine wine32:i386 wine64 dpkg-dev python3)
 update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386

@@ -48,7 +48,7 @@ root_key() {
 }
 trust_ca() {
   local der sha1 blob
-  der=$(openssl x509 -in "$1" -outform DER | xxd -p | tr -d '\n')
+  der=$(openssl x509 -in "$1" -outform DER | od -An -v -tx1 | tr -d ' \n')
   sha1=$(openssl x509 -in "$1" -outform DER | sha1sum | cut -c1-40)
   blob="$(le32 3)$(le32 1)$(le32 20)$sha1$(le32 32)$(le32 1)$(le32 $((${#der} / 2)))$der"
   wine reg add "$(root_key "$1")" /v Blob /t REG_BINARY /d "$blob" /f > /dev/null 2>&1 ||
@@ -80,6 +80,11 @@ for BUILD_DIR in "$@"; do
   wine cmd /c exit > /dev/null 2>&1 || true
 
   echo "---- unit tests"
+  # The HTTP channel's client needs a plain-HTTP server with Basic and Digest credentials.
+  python3 "$HERE/windows/http_auth_server.py" > "$WORK/http.port" &
+  SIM_PIDS+=($!)
+  for _ in $(seq 100); do [[ -s "$WORK/http.port" ]] && break; sleep 0.1; done
+  export QVPA_TEST_HTTP_URL="http://localhost:$(head -n 1 "$WORK/http.port")"
   (cd "$BUILD_DIR" && ctest --output-on-failure -j 2) || fail "unit tests of $BUILD_DIR"
 
   echo "---- POS session against the simulator"

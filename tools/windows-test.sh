@@ -76,7 +76,7 @@ for BUILD_DIR in "$@"; do
   fi
   # A persistent server, started before any process whose output is captured: the first
   # Wine process's helpers would otherwise hold that output open.
-  wineserver -p 2> /dev/null || true  # already running: fine
+  wineserver -p > /dev/null 2>&1 || true  # already running: fine
   wine cmd /c exit > /dev/null 2>&1 || true
 
   echo "---- unit tests"

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "base/module_win.h"
@@ -87,6 +88,31 @@ std::optional<std::u16string> EnvironmentVariable(std::u16string_view name) {
   if (got == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
   if (got >= needed) return std::u16string();  // changed between the two calls
   return FromWide(value.data(), got);
+}
+
+std::u16string HostName() {
+  wchar_t name[256] = {};
+  DWORD size = 256;
+  if (!GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return {};
+  return FromWide(name, size);
+}
+
+std::u16string OsName() { return u"Windows"; }
+
+std::u16string OsVersion() {
+  // RtlGetVersion reports the real version; GetVersionEx answers what the program's
+  // manifest declares.
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr) return {};
+  const auto get_version = reinterpret_cast<RtlGetVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (get_version == nullptr || get_version(&info) != 0) return {};
+  const std::string text = std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion) +
+                           "." + std::to_string(info.dwBuildNumber);
+  return std::u16string(text.begin(), text.end());
 }
 
 bool CreateDirectories(std::u16string_view path) {

@@ -31,8 +31,9 @@ std::string QueryHeader(HINTERNET request, DWORD info) {
   return Narrow(value.data(), bytes / sizeof(wchar_t));
 }
 
-Outcome Failed(DWORD error) {
+Outcome Failed(DWORD error, Phase phase = Phase::kSetup) {
   Outcome outcome;
+  outcome.phase = phase;
   outcome.error = error;
   outcome.error_text = ErrorText(error);
   return outcome;
@@ -135,10 +136,11 @@ Outcome Session::Run(const Exchange& exchange) {
 
   // Every limit is set twice: WinHttpSetTimeouts, and the receive-response option, which is
   // the one some implementations honour for the answer and for a stalled TLS handshake.
-  const int connect = exchange.connect_timeout_ms > 0 ? exchange.connect_timeout_ms : 60000;
   const int response = exchange.response_timeout_ms > 0 ? exchange.response_timeout_ms : 30000;
+  int connect = exchange.connect_timeout_ms > 0 ? exchange.connect_timeout_ms : 60000;
+  if (exchange.response_timeout_ms > 0 && connect > response) connect = response;
   WinHttpSetTimeouts(request.get(), connect, connect, response, response);
-  DWORD receive_response = static_cast<DWORD>(connect + response);
+  DWORD receive_response = static_cast<DWORD>(response);
   WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_response,
                    sizeof receive_response);
   DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
@@ -170,11 +172,15 @@ Outcome Session::Run(const Exchange& exchange) {
     const DWORD body_bytes = sends_body ? static_cast<DWORD>(exchange.body.size()) : 0;
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             body_bytes ? const_cast<char*>(exchange.body.data()) : nullptr, body_bytes,
-                            body_bytes, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
+                            body_bytes, 0)) {
       const DWORD error = GetLastError();
       connection_.reset();  // a broken connection is not kept
-      return Failed(error);
+      return Failed(error, Phase::kSend);
+    }
+    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+      const DWORD error = GetLastError();
+      connection_.reset();
+      return Failed(error, Phase::kReceive);
     }
     DWORD status = 0, size = sizeof status;
     WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -203,6 +209,7 @@ Outcome Session::Run(const Exchange& exchange) {
   }
 
   Outcome outcome;
+  outcome.phase = Phase::kRead;
   DWORD status = 0, size = sizeof status;
   WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                       WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
@@ -225,6 +232,7 @@ Outcome Session::Run(const Exchange& exchange) {
     if (available == 0) break;
     if (outcome.body.size() + available > exchange.max_response_bytes) {
       connection_.reset();
+      outcome.too_large = true;
       outcome.error = ERROR_NOT_ENOUGH_MEMORY;
       outcome.error_text = "Response larger than " + std::to_string(exchange.max_response_bytes) + " bytes";
       return outcome;

@@ -30,15 +30,23 @@ struct Exchange {
   std::vector<std::string> header_lines;  // "Name: value"
   std::string body;
   std::string user_agent;
-  int32_t connect_timeout_ms = 0;         // 0: WinHTTP's default
-  int32_t response_timeout_ms = 0;        // sending, receiving and waiting for the answer
+  int32_t connect_timeout_ms = 0;         // resolving and connecting; 0: 60 s
+  // Each of sending, waiting for the answer and every read; 0: 30 s. WinHTTP has no limit
+  // for the whole exchange: the caller's total bounds each step.
+  int32_t response_timeout_ms = 0;
   Auth auth = Auth::kNone;
   std::string user, password;
   std::size_t max_response_bytes = 16 * 1024 * 1024;
 };
 
+// Where an exchange stopped: before sending (setup), while connecting and sending the
+// request, while waiting for the answer's head, or while reading the answer's body.
+enum class Phase { kSetup, kSend, kReceive, kRead };
+
 struct Outcome {
   bool completed = false;
+  Phase phase = Phase::kSetup;  // where a failed exchange stopped
+  bool too_large = false;   // the answer exceeded max_response_bytes
   DWORD error = 0;          // WinHTTP or system error when not completed
   std::string error_text;   // readable text of `error`
   int32_t status = 0;

@@ -160,14 +160,16 @@ std::u16string TRSA::GetLastCryptoError() {
   return FromUtf8(text);
 }
 
-void TRSAPrivateKey::KeyFree::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+struct TRSAPrivateKey::Key {
+  PkeyPtr pkey;
+};
 
 TRSAPrivateKey::TRSAPrivateKey(std::span<const uint8_t> APem) {
   TRSA::LoadOpenSSL();
   ERR_clear_error();
   PkeyPtr key = ReadPrivateKey(APem);
   if (!key) FailWithCryptoError(u"[RSA] Unable to load private key: ");
-  fKey.reset(key.release());
+  fKey = std::make_unique<Key>(Key{std::move(key)});
 }
 
 TRSAPrivateKey::~TRSAPrivateKey() = default;
@@ -178,7 +180,7 @@ std::vector<uint8_t> TRSAPrivateKey::Sign(std::span<const uint8_t> AInput, TRSAA
   ERR_clear_error();
   const EVP_MD* md = Digest(AAlg);
   MdCtxPtr ctx = NewDigestContext();
-  if (EVP_DigestSignInit(ctx.get(), nullptr, md, nullptr, fKey.get()) != 1) {
+  if (EVP_DigestSignInit(ctx.get(), nullptr, md, nullptr, fKey->pkey.get()) != 1) {
     FailWithCryptoError(u"[RSA] Unable to init context: ");
   }
   if (EVP_DigestSignUpdate(ctx.get(), AInput.data(), AInput.size()) != 1) {

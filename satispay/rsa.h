@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <openssl/types.h>
-
 namespace qvpa {
 
 enum class TRSAAlgorithm : uint8_t { RS256 = 0, RS384 = 1, RS512 = 2 };
@@ -33,10 +31,8 @@ class TRSAPrivateKey {
   std::vector<uint8_t> Sign(std::span<const uint8_t> AInput, TRSAAlgorithm AAlg) const;
 
  private:
-  struct KeyFree {
-    void operator()(EVP_PKEY* key) const;
-  };
-  std::unique_ptr<EVP_PKEY, KeyFree> fKey;
+  struct Key;  // the crypto library's parsed key (rsa.cc, rsa_win.cc)
+  std::unique_ptr<Key> fKey;
 };
 
 class TRSA {

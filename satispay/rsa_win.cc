@@ -375,21 +375,33 @@ std::u16string TRSA::GetLastCryptoError() {
   return text;
 }
 
-std::vector<uint8_t> TRSA::Sign(std::span<const uint8_t> AInput, std::span<const uint8_t> AKey,
-                                TRSAAlgorithm AAlg) {
-  LoadOpenSSL();
+struct TRSAPrivateKey::Key {
+  cng::Key key;
+};
+
+TRSAPrivateKey::TRSAPrivateKey(std::span<const uint8_t> APem) {
+  TRSA::LoadOpenSSL();
   tLastError.clear();
-  cng::Key key = ReadPrivateKey(AKey);
+  cng::Key key = ReadPrivateKey(APem);
   if (!key) FailWithCryptoError(u"[RSA] Unable to load private key: ");
+  fKey = std::make_unique<Key>(Key{std::move(key)});
+}
+
+TRSAPrivateKey::~TRSAPrivateKey() = default;
+TRSAPrivateKey::TRSAPrivateKey(TRSAPrivateKey&&) noexcept = default;
+TRSAPrivateKey& TRSAPrivateKey::operator=(TRSAPrivateKey&&) noexcept = default;
+
+std::vector<uint8_t> TRSAPrivateKey::Sign(std::span<const uint8_t> AInput, TRSAAlgorithm AAlg) const {
+  tLastError.clear();
   std::vector<uint8_t> digest = DigestOf(AInput, AAlg);
   BCRYPT_PKCS1_PADDING_INFO padding{HashName(AAlg)};
   ULONG length = 0;
-  NTSTATUS status = BCryptSignHash(key.get(), &padding, digest.data(), static_cast<ULONG>(digest.size()),
-                                   nullptr, 0, &length, BCRYPT_PAD_PKCS1);
+  NTSTATUS status = BCryptSignHash(fKey->key.get(), &padding, digest.data(),
+                                   static_cast<ULONG>(digest.size()), nullptr, 0, &length, BCRYPT_PAD_PKCS1);
   std::vector<uint8_t> signature;
   if (BCRYPT_SUCCESS(status)) {
     signature.resize(length);
-    status = BCryptSignHash(key.get(), &padding, digest.data(), static_cast<ULONG>(digest.size()),
+    status = BCryptSignHash(fKey->key.get(), &padding, digest.data(), static_cast<ULONG>(digest.size()),
                             signature.data(), length, &length, BCRYPT_PAD_PKCS1);
   }
   if (!BCRYPT_SUCCESS(status) || length == 0) {
@@ -398,6 +410,11 @@ std::vector<uint8_t> TRSA::Sign(std::span<const uint8_t> AInput, std::span<const
   }
   signature.resize(length);
   return signature;
+}
+
+std::vector<uint8_t> TRSA::Sign(std::span<const uint8_t> AInput, std::span<const uint8_t> AKey,
+                                TRSAAlgorithm AAlg) {
+  return TRSAPrivateKey(AKey).Sign(AInput, AAlg);
 }
 
 bool TRSA::Verify(std::span<const uint8_t> AInput, std::span<const uint8_t> ASignature,

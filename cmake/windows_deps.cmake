@@ -55,7 +55,11 @@ add_library(expat STATIC ${QVPA_EXPAT_LIB}/xmlparse.c ${QVPA_EXPAT_LIB}/xmlrole.
 target_include_directories(expat PRIVATE ${CMAKE_BINARY_DIR}/expat-config)
 target_include_directories(expat SYSTEM PUBLIC ${QVPA_EXPAT_LIB})
 target_compile_definitions(expat PRIVATE HAVE_EXPAT_CONFIG_H PUBLIC XML_STATIC)
-target_compile_options(expat PRIVATE -w)
+# C sources: the project's C++ warning options do not apply; the stack option does.
+set_target_properties(expat PROPERTIES COMPILE_OPTIONS "-w")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_compile_options(expat PRIVATE -mincoming-stack-boundary=2)
+endif()
 add_library(EXPAT::EXPAT ALIAS expat)
 
 # GoogleTest from the source folder Debian ships.

@@ -55,7 +55,11 @@ trust_ca() {
     fail "cannot add $1 to the Root store"
   TRUSTED+=("$1")
 }
-distrust_ca() { wine reg delete "$(root_key "$1")" /f > /dev/null 2>&1 || true; }
+# A certificate already removed with its work folder was distrusted when the folder went.
+distrust_ca() {
+  [[ -f "$1" ]] || return 0
+  wine reg delete "$(root_key "$1")" /f > /dev/null 2>&1 || true
+}
 
 # Certificates of a second authority (trusted) for a name the test never uses.
 openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=qvpa-test-ca-2 -days 2 \

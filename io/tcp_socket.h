@@ -44,8 +44,17 @@ class TcpSocket {
   void DiscardInput();
 
  private:
+  // Bytes received and not yet handed out; each platform's State extends it.
+  struct InputBuffer {
+    std::string buffer;
+    size_t pos = 0;
+
+    size_t Buffered() const { return buffer.size() - pos; }
+  };
+
   // Makes the input buffer hold at least one byte, waiting at most aWaitMs.
   ReadResult Fill(int32_t aWaitMs);
+  InputBuffer& Input();
 
   struct State;
   std::unique_ptr<State> state_;

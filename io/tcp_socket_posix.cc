@@ -38,14 +38,12 @@ int PollFor(int aFd, short aEvents, int32_t aWaitMs) {
 
 }  // namespace
 
-struct TcpSocket::State {
+struct TcpSocket::State : InputBuffer {
   int fd = -1;
   bool peer_closed = false;
-  std::string buffer;
-  size_t pos = 0;
-
-  size_t Buffered() const { return buffer.size() - pos; }
 };
+
+TcpSocket::InputBuffer& TcpSocket::Input() { return *state_; }
 
 TcpSocket::TcpSocket() : state_(std::make_unique<State>()) {}
 
@@ -166,33 +164,6 @@ TcpSocket::ReadResult TcpSocket::Fill(int32_t aWaitMs) {
     if (ready == 0) return ReadResult::kTimeout;
     aWaitMs = 0;  // readable now: the next recv answers at once
   }
-}
-
-TcpSocket::ReadResult TcpSocket::Read(std::string& aOut, size_t aMax, int32_t aWaitMs) {
-  const ReadResult got = Fill(aWaitMs);
-  if (got == ReadResult::kByte) {
-    State& s = *state_;
-    const size_t take = std::min(aMax, s.Buffered());
-    aOut.append(s.buffer, s.pos, take);
-    s.pos += take;
-  }
-  return got;
-}
-
-TcpSocket::ReadResult TcpSocket::ReadUntil(std::string& aOut, std::span<const uint8_t> aStops,
-                                           int32_t aWaitMs, bool& aStopped) {
-  aStopped = false;
-  const ReadResult got = Fill(aWaitMs);
-  if (got != ReadResult::kByte) return got;
-  State& s = *state_;
-  size_t end = s.pos;
-  while (end < s.buffer.size() && !aStopped) {
-    const uint8_t byte = static_cast<uint8_t>(s.buffer[end++]);
-    aStopped = std::find(aStops.begin(), aStops.end(), byte) != aStops.end();
-  }
-  aOut.append(s.buffer, s.pos, end - s.pos);
-  s.pos = end;
-  return got;
 }
 
 bool TcpSocket::HasInput() {

@@ -4,6 +4,7 @@
 #include <new>
 #include <type_traits>
 
+#include "base/application.h"
 #include "base/error.h"
 #include "base/text.h"
 
@@ -86,6 +87,13 @@ void kPaymentWrapper_OPEN::Process(const std::u16string& aXml) {
     fResult.Handle = GetDevice(true).Handle();
     fResult.Error = false;
   });
+  // A device that could not be opened has no log of its own: the reason goes to the
+  // application log.
+  if (fResult.Error) {
+    if (tQV_Application* app = QVApplication()) {
+      app->Log(tQV_MessageType::let_error, u"OPEN failed: " + fResult.ErrorText);
+    }
+  }
 }
 
 void kPaymentWrapper_CLOSE::Process(const std::u16string& aXml) {

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include "base/application.h"
 #include "base/text.h"
@@ -116,6 +121,17 @@ TEST_F(PaymentWrapperTest, FailedConstructionTakesNoHandle) {
       u"<R><Driver>TEST_COM</Driver><Connection><Type>Pigeon</Type></Connection></R>");
   EXPECT_EQ(bad_type.ErrorText, u"Connection Type Pigeon is not valid");
   EXPECT_EQ(Open(), 1);
+  // The reasons are in the application log (written by its own thread, hence the wait).
+  const std::string wanted[] = {"OPEN failed: no terminal",
+                                "OPEN failed: Connection Type Pigeon is not valid"};
+  std::string log;
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream file(std::filesystem::path(QVApplication()->GetLogFileName()));
+    log.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (log.find(wanted[1]) != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (const std::string& line : wanted) EXPECT_NE(log.find(line), std::string::npos) << log;
 }
 
 TEST_F(PaymentWrapperTest, OperationsReachTheirSlots) {

@@ -16,8 +16,10 @@ bool GenerateKeyId(const std::u16string& aParameters, std::u16string& aKeyId, st
   try {
     const std::u16string token = GetField(GetField(aParameters, 1, u'|', false), 2, u'=', false);
     const std::u16string staging = GetField(GetField(aParameters, 2, u'|', false), 2, u'=', false);
+    // The registration logs to a file of its own name: <driver>_GenerateKeyID_<date>.log.
     kPaymentHandler handler;
-    handler.Connection().SetConnectionType(qvConnectionType::HTTP);
+    handler.Deserialize(u"<Request><Driver>QVPA_SATISPAY_10</Driver><LogId>GenerateKeyID</LogId>"
+                        u"<Connection><Type>http</Type></Connection></Request>");
     kPayment_SATISPAY device(handler);
     device.SetStaging(staging == u"true");
     std::u16string key_id;

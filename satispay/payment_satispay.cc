@@ -29,6 +29,15 @@ constexpr int kReportWidth = 60;
 constexpr const char16_t* kUserAgent = u"Brivel MXR Driver";
 constexpr const char16_t* kPayments = u"payments";
 constexpr const char16_t* kRollbackBody = u"{\"action\": \"CANCEL_OR_REFUND\"}";
+constexpr const char16_t* kMissingPaymentId =
+    u"Payment identifier missing: DO and ROLLBACK need the PaymentNumber answered by BEGIN in"
+    u" <Attributes>";
+
+// A secret as the log shows it: all but its last two characters masked.
+std::u16string MaskSecret(const std::u16string& aSecret) {
+  if (aSecret.size() <= 2) return std::u16string(aSecret.size(), u'*');
+  return std::u16string(aSecret.size() - 2, u'*') + aSecret.substr(aSecret.size() - 2);
+}
 constexpr int32_t kPost = static_cast<int32_t>(SatispayMethod::Post);
 constexpr int32_t kPut = static_cast<int32_t>(SatispayMethod::Put);
 constexpr int32_t kGet = static_cast<int32_t>(SatispayMethod::Get);
@@ -257,8 +266,13 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   if (aMethod != kGet) request.body = ToUtf8(fJSONRequest);
   const bool is_signed = LowerCase(aResource) != u"authentication_keys";
 
+  // The method and path on a line of their own; the request line holds the body alone (a
+  // secret in it masked), so that a reader of the log finds JSON after the colon.
+  Log(tQV_MessageType::let_info, u"kSATISPAY.Method", method + u" " + path);
   Log(tQV_MessageType::let_info, u"kSATISPAY.Request",
-      creation ? fJSONRequest + u" Idempotency-Key=" + idempotency_key : fJSONRequest);
+      fLoggedRequest.empty() ? fJSONRequest : fLoggedRequest);
+  fLoggedRequest.clear();
+  if (creation) Log(tQV_MessageType::let_info, u"kSATISPAY.IdempotencyKey", idempotency_key);
 
   int32_t status = 0;
   std::u16string status_text;
@@ -318,6 +332,14 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   // A status line without a reason phrase still leaves a readable error text.
   if (status_text.empty()) status_text = fIOHandlerHTTP->DecodeError(status);
   Log(tQV_MessageType::let_info, u"kSATISPAY.Response", IntToStr(status) + u" " + status_text);
+  // A refusal's body says what was wrong (its code and message): kept for support.
+  if (!body.empty()) Log(tQV_MessageType::let_error, u"kSATISPAY.ResponseBody", FromUtf8(body));
+  if (status == 401) {
+    Log(tQV_MessageType::let_error, u"kSATISPAY.Unauthorized",
+        u"KeyID=" + fKeyID + u" Host=" + GetHost() +
+            u" (key not registered, a staging key against production or the reverse, or the"
+            u" local clock off)");
+  }
   fIOHandlerHTTP->SetCustomError(status, status_text);
   return false;
 }
@@ -438,6 +460,10 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
           break;
         case qvPaymentPhase::Do:
           fJSONRequest.clear();
+          if (aReceipt.Attributes().empty()) {
+            aResult.ErrorText = kMissingPaymentId;
+            break;
+          }
           Log(tQV_MessageType::let_info, u"kSATISPAY.PayDo", u"");
           ok = ReadPaymentForDo(aReceipt.Attributes()) && ReadPaymentResponse(aReceipt, aResult);
           break;
@@ -446,6 +472,10 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
           break;
         case qvPaymentPhase::Rollback:
           fJSONRequest = kRollbackBody;
+          if (aReceipt.Attributes().empty()) {
+            aResult.ErrorText = kMissingPaymentId;
+            break;
+          }
           Log(tQV_MessageType::let_info, u"kSATISPAY.PayRollback", u"");
           ok = ExecuteRequest(kPayments, kPut, nullptr, u"", aReceipt.Attributes()) &&
                ReadRollbackResponse(aReceipt, aResult);
@@ -493,6 +523,13 @@ bool kPayment_SATISPAY::GetStatus() { return false; }
 
 bool kPayment_SATISPAY::VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& aResult) {
   Log(tQV_MessageType::let_info, u"kSATISPAY.VerifyTran", u"ReceiptId=" + aReceipt.ReceiptId());
+  // An empty code would match payments made without one: no search, a clear refusal.
+  if (aReceipt.ReceiptId().empty()) {
+    aResult.Error = true;
+    aResult.ErrorText = u"ReceiptId missing: VERIFYTRAN needs the reference of the payment"
+                        u" (the Reference sent with BEGIN) in <ReceiptId>";
+    return false;
+  }
   if (GetTransactionsByRange(aReceipt.ReceiptId(), std::floor(Now()))) {
     return ReadPaymentResponse(aReceipt, aResult);
   }
@@ -701,6 +738,8 @@ bool kPayment_SATISPAY::AuthenticationKeys(const std::u16string& aToken, std::u1
   aKeyId.clear();
   const std::u16string public_key = LoadResourceText(u"satispay_publickey");
   fJSONRequest = FromUtf8("{\"public_key\":" + JsonString(public_key) + ",\"token\":" + JsonString(aToken) + "}");
+  fLoggedRequest = FromUtf8("{\"public_key\":" + JsonString(public_key) + ",\"token\":" +
+                            JsonString(MaskSecret(aToken)) + "}");
   Log(tQV_MessageType::let_info, u"kSATISPAY.AuthenticationKeys", u"");
   if (!ExecuteRequest(u"authentication_keys", kPost, nullptr, u"", u"")) {
     throw EQVError(IntToStr(fIOHandlerHTTP->ErrorCode()) + u" " + fIOHandlerHTTP->ErrorMessage());

@@ -146,6 +146,7 @@ class kPayment_SATISPAY : public kPaymentDevice {
   std::u16string fApiVersion;
   std::u16string fJSONRequest;
   std::u16string fJSONResponse;
+  std::u16string fLoggedRequest;  // the next request's body as logged, when it holds a secret
   kIOHandler_HTTP* fIOHandlerHTTP = nullptr;  // the base's channel; not owned
   std::unique_ptr<HttpsClient> fHttpsClient;    // this device's connection to the service
   std::u16string fProductionHost;

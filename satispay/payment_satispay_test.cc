@@ -372,10 +372,62 @@ TEST_F(SatispayDeviceTest, RequestsCarryContractHeadersAndCreationsAnIdempotency
     }
   }
   EXPECT_EQ(keys.size(), 4u);  // a fresh key for every creation
+  device.reset();  // its log is complete once the device is gone
   const std::string log = ReadFile(begin.LogFileName);
+  // Method and path, the body alone after the colon, then the key, each on its own line.
+  EXPECT_NE(log.find("kSATISPAY.Method:POST /g_business/v1/payments\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("kSATISPAY.Request:{\"flow\":\"MATCH_CODE\",\"amount_unit\":100,\"currency\":\"EUR\","
-                     "\"external_code\":\"\"} Idempotency-Key=" + requests[0].Header("Idempotency-Key")),
+                     "\"external_code\":\"\"}\r\n"),
             std::string::npos)
+      << log;
+  EXPECT_NE(log.find("kSATISPAY.IdempotencyKey:" + requests[0].Header("Idempotency-Key") + "\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("kSATISPAY.Method:GET /g_business/v1/payments/"), std::string::npos) << log;
+}
+
+// A request that cannot help is never sent: DO and ROLLBACK need the payment's id, and
+// verification a reference (an empty one would match payments made without one).
+TEST_F(SatispayDeviceTest, MissingIdentifiersFailBeforeAnyRequest) {
+  service_.SetAnswer(Json(200, R"({"has_more":false,"data":[{"id":"p-9","status":"ACCEPTED"}]})"));
+  auto device = Open();
+  const struct {
+    const char* fields;  // empty: a verification without ReceiptId
+    const char* error_start;
+  } cases[] = {{"<Action>PAY</Action><Phase>DO</Phase>", "Payment identifier missing:"},
+               {"<Action>PAY</Action><Phase>DO</Phase><Attributes></Attributes>",
+                "Payment identifier missing:"},
+               {"<Action>PAY</Action><Phase>ROLLBACK</Phase>", "Payment identifier missing:"},
+               {"", "ReceiptId missing:"}};
+  for (const auto& c : cases) {
+    const _int_PAY_result result = *c.fields != 0 ? Pay(*device, c.fields) : Verify(*device, "");
+    EXPECT_TRUE(result.Error) << c.fields;
+    EXPECT_EQ(ToUtf8(result.ErrorText).rfind(c.error_start, 0), 0u) << ToUtf8(result.ErrorText);
+  }
+  EXPECT_EQ(service_.Requests().size(), 0u);
+}
+
+// A refusal keeps its short text for the host, and its body (the service's code and
+// message) in the log; a 401 also logs the key id and the host it was sent to.
+TEST_F(SatispayDeviceTest, RefusalsLogTheServiceBody) {
+  std::u16string log_file;
+  {
+    auto device = Open();  // its log is complete once the device is gone
+    service_.SetAnswer(Json(400, R"({"code":36,"message":"Invalid amount_unit","wlt":"w1"})"));
+    const _int_PAY_result refused =
+        Pay(*device, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>0</Amount>");
+    EXPECT_EQ(refused.ErrorText, u"Bad Request");
+    service_.SetAnswer(Json(401, R"({"code":34,"message":"Invalid signature"})"));
+    const _int_PAY_result unauthorized =
+        Pay(*device, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>1</Amount>");
+    EXPECT_EQ(unauthorized.ErrorText, u"Unauthorized");
+    log_file = refused.LogFileName;
+  }
+  const std::string log = ReadFile(log_file);
+  EXPECT_NE(log.find(" - ERROR - kSATISPAY.ResponseBody:{\"code\":36,\"message\":\"Invalid amount_unit\""),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("kSATISPAY.Unauthorized:KeyID=key-1 Host=" + server_.HostPort()), std::string::npos)
       << log;
 }
 
@@ -757,10 +809,6 @@ TEST_F(SatispayDeviceTest, VerifyEndsAsNotFoundOnlyWhenTheWindowWasSearched) {
     EXPECT_EQ(device->JSONResponse(), u"") << c.name;
     EXPECT_EQ(service_.Requests().size() - before, c.requests) << c.name;
   }
-  // An empty ReceiptId never matches a payment without external code.
-  service_.SetAnswer(Json(200, R"({"has_more":false,"data":[)" + PaymentJson("a", "", today) + "]}"));
-  auto device = Open();
-  EXPECT_EQ(Verify(*device, "").ErrorText, u"Transaction with external_code  not found");
 }
 
 // A listing that never ends spends the page budget and says so; the other statuses are
@@ -930,6 +978,14 @@ TEST_F(SatispayDeviceTest, KeyRegistrationIsUnsignedAndPicksHostByExactFlag) {
     EXPECT_EQ(body["public_key"], ToUtf8(LoadResourceText(u"satispay_publickey")));
     EXPECT_EQ(body["token"], c.token);
   }
+
+  // The activation token is masked in the log, which has a name of its own.
+  const std::filesystem::path log_file =
+      log_dir_ / "LogFiles" / "Payment" /
+      ("QVPA_SATISPAY_10_GenerateKeyID_" + ToUtf8(FormatDateTime(u"yyyymmdd", Now())) + ".log");
+  const std::string log = ReadFile(log_file.u16string());
+  EXPECT_NE(log.find("\"token\":\"****23\"}"), std::string::npos) << log;
+  EXPECT_EQ(log.find("ABC123"), std::string::npos) << log;
 
   service_.SetAnswer(Json(403, R"({"code":45})"));
   std::u16string key_id = u"stale", error;

@@ -208,8 +208,8 @@ for BUILD_DIR in "$@"; do
     --script "Z:$HERE/windows/unload.script" > "$WORK/unload.out" 2>&1 ||
     { tail -n 30 "$WORK/unload.out"; tail -n 5 "$WORK/sim.out"; fail "unload rounds (hang or crash)"; }
   # Each round's payment request and answer are logged before FreeLibrary; all must be there.
-  requests=$(cat "$UNLOAD_LOGS"/LogFiles/Payment/*.log | grep -c 'kSATISPAY.Request' || true)
-  answers=$(cat "$UNLOAD_LOGS"/LogFiles/Payment/*.log | grep -c 'kSATISPAY.Response' || true)
+  requests=$(cat "$UNLOAD_LOGS"/LogFiles/Payment/*.log | grep -c 'kSATISPAY.Request:' || true)
+  answers=$(cat "$UNLOAD_LOGS"/LogFiles/Payment/*.log | grep -c 'kSATISPAY.Response:' || true)
   [[ $requests -eq 100 && $answers -eq 100 ]] ||
     fail "device logs hold $requests requests and $answers answers, 100 of each expected"
   echo "100 rounds, 100 requests and 100 answers in the device logs"

@@ -555,69 +555,126 @@ nlohmann::json kPayment_SATISPAY::ReadListingPage() {
 
 bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay) {
   const TDateTime start = std::floor(aDay) - 1;
-  const auto start_value = static_cast<int64_t>(std::llround(start * kMillisecondsPerDay));
+  fJSONResponse.clear();
+  ListingSearch search = SearchListings(aCode, start, true);
+  int64_t searched = search.searched;
+  if (search.found) {
+    Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange",
+        u"found in the listing from starting_after_timestamp");
+    return true;
+  }
+  if (search.failed) return false;
+  if (search.first_pages_empty) {
+    // Nothing at all from the timestamp: the service may read it as "created after" (in Unix
+    // milliseconds) rather than as a place in the list. The listings from their top decide.
+    Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange",
+        u"every listing empty from starting_after_timestamp: searching without it");
+    search = SearchListings(aCode, start, false);
+    searched += search.searched;
+    if (search.found) {
+      Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange",
+          u"found in the listing without starting_after_timestamp");
+      return true;
+    }
+    if (search.failed) return false;
+  }
+  fJSONResponse.clear();
+  if (search.incomplete) {
+    throw EQVError(u"Verification incomplete: " + IntToStr(searched) +
+                   u" payments searched, window not exhausted");
+  }
+  // Items without external_code could be the payment: "not found" would be a guess.
+  if (search.without_code > 0) {
+    throw EQVError(u"Verification incomplete: the service's listing gives no external codes (" +
+                   IntToStr(search.without_code) + u" of " + IntToStr(searched) +
+                   u" payments searched carry none)");
+  }
+  return false;
+}
+
+kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u16string& aCode,
+                                                                   TDateTime aStart,
+                                                                   bool aFromTimestamp) {
+  const auto start_value = static_cast<int64_t>(std::llround(aStart * kMillisecondsPerDay));
   // The service lists ACCEPTED payments when no status is asked for. PENDING goes first:
   // a payment leaves it only for ACCEPTED or CANCELED, which are listed after it, so a
   // payment that changes status while the search runs is still seen once.
   static constexpr const char16_t* kStatusQueries[] = {u"&status=PENDING", u"", u"&status=CANCELED"};
-  int64_t searched = 0;
-  bool incomplete = false;
-  fJSONResponse.clear();
+  ListingSearch search;
   for (const char16_t* status_query : kStatusQueries) {
-    // Each listing ends at a match, at the first payment older than the window, when the
-    // service has no more pages, on a failed request, or when its page budget is spent.
+    // Each listing ends at a match, at a payment older than the window (once the listing
+    // shows itself newest first), when the service has no more pages, on a failed request,
+    // or when its page budget is spent.
     bool more = true;
     std::u16string last_id;
+    TDateTime previous = 0;
+    bool have_previous = false;
+    bool oldest_first = false;
     for (int page = 0; more; ++page) {
       if (page == kVerifyPagesPerStatus) {
-        incomplete = true;
+        search.incomplete = true;
         break;
       }
       fJSONRequest.clear();
       Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange", u"");
-      const std::u16string query =
-          (page == 0 ? u"?starting_after_timestamp=" + IntToStr(start_value)
-                     : u"?starting_after=" + EncodeUrlPart(last_id)) +
-          u"&limit=20" + status_query;
+      std::u16string query;
+      if (page > 0) {
+        query = u"?starting_after=" + EncodeUrlPart(last_id) + u"&limit=20";
+      } else if (aFromTimestamp) {
+        query = u"?starting_after_timestamp=" + IntToStr(start_value) + u"&limit=20";
+      } else {
+        query = u"?limit=20";
+      }
+      query += status_query;
       fJSONResponse.clear();  // a failed request leaves it so
-      if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) return false;
+      if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) {
+        search.failed = true;
+        return search;
+      }
       const json answer = ReadListingPage();
       const auto has_more = answer.find("has_more");
       if (has_more != answer.end() && has_more->is_boolean()) more = has_more->get<bool>();
       const json* data = kJSONUtils::GetArray(&answer, u"data");
       // More pages announced but none to continue from: the rest cannot be reached.
       if (data->empty()) {
-        incomplete = incomplete || more;
+        search.incomplete = search.incomplete || more;
         break;
       }
+      if (page == 0) search.first_pages_empty = false;
       for (const json& payment : *data) {
-        ++searched;
+        ++search.searched;
         last_id = kJSONUtils::GetString(&payment, u"id");
+        const auto code_member = payment.is_object() ? payment.find("external_code") : payment.end();
+        if (!payment.is_object() || code_member == payment.end() || !code_member->is_string()) {
+          ++search.without_code;
+        }
         const std::u16string code = kJSONUtils::GetString(&payment, u"external_code");
-        TDateTime day = 0;
+        TDateTime inserted = 0;
         try {
-          day = std::floor(IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date")));
+          inserted = IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date"));
         } catch (...) {
           fJSONResponse.clear();
           throw;
         }
         if (!code.empty() && code == aCode) {
           fJSONResponse = FromUtf8(payment.dump(-1, ' ', false, json::error_handler_t::replace));
-          return true;
+          search.found = true;
+          return search;
         }
-        if (day < start) {
+        // A listing that runs oldest first is followed to its end: its first items are
+        // older than the window by nature.
+        if (have_previous && inserted > previous) oldest_first = true;
+        const bool older_than_window = std::floor(inserted) < aStart;
+        if (older_than_window && !oldest_first && (have_previous || aFromTimestamp)) {
           more = false;
           break;
         }
+        previous = inserted;
+        have_previous = true;
       }
     }
   }
-  fJSONResponse.clear();
-  if (incomplete) {
-    throw EQVError(u"Verification incomplete: " + IntToStr(searched) +
-                   u" payments searched, window not exhausted");
-  }
-  return false;
+  return search;
 }
 
 // ---- Daily closure and totals ----

@@ -125,7 +125,9 @@ class kPayment_SATISPAY : public kPaymentDevice {
   // with that payment alone in fJSONResponse, false with fJSONResponse empty when the
   // window was searched through or a request failed. Throws EQVError "Invalid JSON: ..."
   // for a page it cannot read and "Verification incomplete: ..." when a listing could not
-  // be followed to the end of the window.
+  // be followed to the end of the window, or when its items carry no external_code to
+  // compare. Every listing's first page empty from the timestamp: searched once more
+  // without it, since the service may read it as "created after" in another epoch.
   bool GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay);
 
   bool BuildDayCloseReport(const kPaymentDayClose& aDayClose, _int_DAYCLOSE_result& aResult);
@@ -136,6 +138,18 @@ class kPayment_SATISPAY : public kPaymentDevice {
   // fJSONResponse as a listing page with its "data" array; throws EQVError "Invalid JSON: ..."
   // (and empties fJSONResponse) otherwise.
   nlohmann::json ReadListingPage();
+  // What one pass over the three listings came to.
+  struct ListingSearch {
+    bool found = false;              // the payment is in fJSONResponse
+    bool failed = false;             // a request failed; the channel holds the error
+    bool incomplete = false;         // a listing was not followed to the end of the window
+    bool first_pages_empty = true;   // every listing's first page had no item
+    int64_t searched = 0;
+    int64_t without_code = 0;        // items that carry no external_code at all
+  };
+  // One pass from aStart (TDateTime); aFromTimestamp: the first pages ask for
+  // starting_after_timestamp, else they start at the top of each listing.
+  ListingSearch SearchListings(const std::u16string& aCode, TDateTime aStart, bool aFromTimestamp);
   // GET payments/{aId} for DO, asking the service to wait AcceptanceWait for a change.
   bool ReadPaymentForDo(const std::u16string& aId);
   bool ReadDailyClosure(const char16_t* aTitle);

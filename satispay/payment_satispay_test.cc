@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -782,8 +783,9 @@ TEST_F(SatispayDeviceTest, VerifyEndsAsNotFoundOnlyWhenTheWindowWasSearched) {
            "," + PaymentJson("c", "R1", today) + "]}",
        3, not_found},
       {"no more pages", R"({"has_more":false,"data":[)" + PaymentJson("a", "x", today) + "]}", 3, not_found},
-      {"last page empty", R"({"has_more":false,"data":[]})", 3, not_found},
-      {"more pages announced, none given", R"({"has_more":true,"data":[]})", 3,
+      // Every first page empty: searched once more without starting_after_timestamp.
+      {"last page empty", R"({"has_more":false,"data":[]})", 6, not_found},
+      {"more pages announced, none given", R"({"has_more":true,"data":[]})", 6,
        "Verification incomplete: 0 payments searched, window not exhausted"},
       {"not an object", R"([1,2,3])", 1, "Invalid JSON: ..."},
       {"not JSON", "<html>", 1, "Invalid JSON: ..."},
@@ -808,6 +810,65 @@ TEST_F(SatispayDeviceTest, VerifyEndsAsNotFoundOnlyWhenTheWindowWasSearched) {
     }
     EXPECT_EQ(device->JSONResponse(), u"") << c.name;
     EXPECT_EQ(service_.Requests().size() - before, c.requests) << c.name;
+  }
+}
+
+// The contract leaves open how starting_after_timestamp is read and whether listing items
+// carry external_code. Under every reading a payment that exists is found, or the answer
+// says the search could not tell; never "not found".
+TEST_F(SatispayDeviceTest, VerifyHoldsUnderEveryReadingOfTheListing) {
+  const std::string today = IsoDaysAgo(0);
+  const struct {
+    const char* name;
+    bool created_after;  // the timestamp read as "created after" (nothing is that new)
+    bool codes;          // listing items carry external_code
+    bool oldest_first;
+    const char* wanted;
+    std::string expected;  // "found", or the start of the error text
+  } cases[] = {
+      {"cursor, codes", false, true, false, "R1", "found"},
+      {"created after, codes", true, true, false, "R1", "found"},
+      {"created after, codes, oldest first", true, true, true, "R1", "found"},
+      {"cursor, no codes", false, false, false, "R1", "Verification incomplete: the service's listing"},
+      {"created after, no codes", true, false, false, "R1",
+       "Verification incomplete: the service's listing"},
+      {"cursor, codes, absent", false, true, false, "R9", "Transaction with external_code R9 not found"},
+      {"created after, codes, absent", true, true, false, "R9",
+       "Transaction with external_code R9 not found"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> items = {PaymentJson("new", "R2", today), PaymentJson("mine", "R1", today),
+                                      PaymentJson("old", "R0", IsoDaysAgo(3))};
+    if (c.oldest_first) std::reverse(items.begin(), items.end());
+    if (!c.codes) {
+      for (std::string& item : items) item = std::regex_replace(item, std::regex(R"("external_code":"[^"]*",)"), "");
+    }
+    service_.SetAnswer([&](const Seen& seen, httplib::Response& res) {
+      std::string body = R"({"has_more":false,"data":[]})";
+      const bool accepted = seen.target.find("status=") == std::string::npos;
+      const bool from_timestamp = seen.target.find("starting_after_timestamp=") != std::string::npos;
+      if (accepted && !(from_timestamp && c.created_after)) {
+        body = R"({"has_more":false,"data":[)" + items[0] + "," + items[1] + "," + items[2] + "]}";
+      }
+      res.status = 200;
+      res.set_content(body, "application/json");
+    });
+    auto device = Open();
+    std::string error;  // a failure raised reaches the host as its ErrorText
+    try {
+      const _int_PAY_result result = Verify(*device, c.wanted);
+      if (result.Error) error = ToUtf8(result.ErrorText);
+      if (!result.Error) {
+        EXPECT_EQ(result.RefundReference, u"mine") << c.name;
+      }
+    } catch (const EQVError& e) {
+      error = e.what();
+    }
+    if (c.expected == "found") {
+      EXPECT_EQ(error, "") << c.name;
+    } else {
+      EXPECT_EQ(error.rfind(c.expected, 0), 0u) << c.name << ": " << error;
+    }
   }
 }
 

@@ -109,6 +109,45 @@ std::vector<std::string> ReportLines(const std::string& text) {
   return lines;
 }
 
+// The simulator plays each reading of the listing that the contract leaves open. A payment
+// the device made, and one another till made, are found or reported as not checkable;
+// "not found" only for a reference no payment carries.
+TEST_F(SatispayEndToEndTest, VerificationUnderEveryReadingOfTheListing) {
+  const std::string key = "<KeyID>" + RegisterKey() + "</KeyID>";
+  const int handle = Open(key);
+  const int other_till = Open(key);
+  int round = 0;
+  for (const bool codes : {true, false}) {
+    for (const char* timestamp : {"cursor", "created_after"}) {
+      SCOPED_TRACE(std::string(codes ? "codes, " : "no codes, ") + timestamp);
+      service_.Control("POST", "/control/listing", {{"external_codes", codes}, {"timestamp", timestamp}});
+      const std::string mine = "MINE-" + std::to_string(round), theirs = "THEIRS-" + std::to_string(round);
+      ++round;
+      const DriverLibrary::Answer begin = Begin(handle, "3", mine);
+      ASSERT_EQ(begin.result, 0) << begin.Error();
+      ASSERT_EQ(Begin(other_till, "4", theirs).result, 0);
+      for (const std::string& reference : {mine, theirs}) {
+        const DriverLibrary::Answer verified = Call(
+            "VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>" + reference + "</ReceiptId></VerifyTran>"));
+        EXPECT_EQ(verified.result, -1) << reference;  // pending: reported with its status
+        if (codes) {
+          EXPECT_EQ(verified.Error(), "PENDING") << reference;
+        } else {
+          EXPECT_EQ(verified.Error().rfind("Verification incomplete: the service's listing gives no external codes", 0),
+                    0u)
+              << reference << ": " << verified.Error();
+        }
+      }
+      const DriverLibrary::Answer absent =
+          Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>NOBODY</ReceiptId></VerifyTran>"));
+      EXPECT_EQ(absent.result, -1);
+      if (codes) {
+        EXPECT_EQ(absent.Error(), "Transaction with external_code NOBODY not found");
+      }
+    }
+  }
+}
+
 TEST_F(SatispayEndToEndTest, WholePosSession) {
   const std::string key_id = RegisterKey();
   ASSERT_FALSE(key_id.empty());

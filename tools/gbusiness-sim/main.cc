@@ -58,6 +58,8 @@ int Run(const Options& options) {
   config.port = options.port;
   config.tokens = options.tokens;
   config.store.accept_after_reads = options.accept_after;
+  config.store.listing_codes = !options.listing_without_codes;
+  config.store.timestamp_created_after = options.timestamp_created_after;
   config.store.shop_id = options.shop_id;
   for (const auto& [key_id, file] : options.key_files) config.keys.emplace_back(key_id, ReadFile(file));
 

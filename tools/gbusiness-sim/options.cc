@@ -41,6 +41,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
     if (name == "--help" || name == "-h") options.help = true;
     else if (name == "--quiet") options.quiet = true;
+    else if (name == "--listing-without-codes") options.listing_without_codes = true;
+    else if (name == "--timestamp-created-after") options.timestamp_created_after = true;
     else if (name == "--port") options.port = ReadNumber(name, next(), 0, 65535);
     else if (name == "--port-file") options.port_file = next();
     else if (name == "--bind") options.bind_address = next();
@@ -81,6 +83,10 @@ Serves the G Business API over HTTPS on loopback, in memory.
   --accept-after N     a pending payment read more than N times becomes ACCEPTED
                        (default: only through /control/payments/{id}/accept)
   --shop-id UUID       the shop's id (default: random)
+  --listing-without-codes   listing items carry no external_code (as the contract's
+                       listing examples); GET by id and POST answers still do
+  --timestamp-created-after starting_after_timestamp lists payments created after it, in
+                       Unix milliseconds (default: a place in the newest-first list)
   --quiet              no request log on stdout
 Prints "PORT <n>" and "CA_FILE <path>" first, then one line per request.
 )";

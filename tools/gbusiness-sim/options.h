@@ -21,6 +21,8 @@ struct Options {
   int accept_after = -1;
   std::string shop_id;
   bool quiet = false;
+  bool listing_without_codes = false;    // listing items without external_code
+  bool timestamp_created_after = false;  // starting_after_timestamp read as "created after"
   bool help = false;
 };
 

@@ -344,14 +344,25 @@ Answer PaymentStore::List(const QueryParams& query) {
   for (; position != all.end(); ++position) {
     const Payment& p = **position;
     if (p.status != status) continue;
-    if (before_millis && UnixMillis(p.insert_date) >= *before_millis) continue;
+    if (before_millis) {
+      const int64_t inserted = UnixMillis(p.insert_date);
+      if (options_.timestamp_created_after ? inserted <= *before_millis : inserted >= *before_millis) continue;
+    }
     if (static_cast<int64_t>(data.size()) == limit) {
       has_more = true;
       break;
     }
-    data.push_back(ToJson(p));
+    json item = ToJson(p);
+    if (!options_.listing_codes) item.erase("external_code");
+    data.push_back(std::move(item));
   }
   return JsonAnswer({{"has_more", has_more}, {"data", std::move(data)}});
+}
+
+void PaymentStore::SetListingReading(bool listing_codes, bool timestamp_created_after) {
+  std::lock_guard lock(mutex_);
+  options_.listing_codes = listing_codes;
+  options_.timestamp_created_after = timestamp_created_after;
 }
 
 Answer PaymentStore::DailyClosure(const std::string& day, bool generate_pdf) {

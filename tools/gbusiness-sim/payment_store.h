@@ -24,6 +24,10 @@ struct StoreOptions {
   std::string shop_id;              // receiver of charges; a fresh UUID when empty
   int accept_after_reads = -1;      // >= 0: a pending payment read more often than this is accepted
   std::function<TimePoint()> clock;  // system clock when empty
+  // The two readings of the listing that the contract leaves open (see README):
+  bool listing_codes = true;         // listing items carry external_code
+  bool timestamp_created_after = false;  // starting_after_timestamp: "created after" (Unix
+                                         // ms), else a place in the newest-first list
 };
 
 using QueryParams = std::multimap<std::string, std::string>;
@@ -55,6 +59,9 @@ class PaymentStore {
   Answer Seed(const std::string& body);
   // Every payment, newest first.
   nlohmann::json All();
+
+  // Switches the readings of the listing (StoreOptions) while the store serves.
+  void SetListingReading(bool listing_codes, bool timestamp_created_after);
 
   // Ends every held read at once; later reads no longer wait.
   void Close();

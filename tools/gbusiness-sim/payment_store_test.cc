@@ -263,6 +263,33 @@ TEST_F(PaymentStoreTest, ListingIsNewestFirstAndPagesAfterTheLastId) {
   EXPECT_EQ(all["data"][0]["id"], ids[4]);
 }
 
+// The two readings the contract leaves open, switched while the store serves: items with or
+// without external_code, and the timestamp as a place in the list or as "created after".
+TEST_F(PaymentStoreTest, ListingPlaysEachReadingOfTheContract) {
+  const std::string id = Charge(100, "R1")["id"];
+  const std::string driver_timestamp = "4005936000000";  // milliseconds since 1899: year 2096 in Unix time
+  const std::string just_before = std::to_string(UnixMillis(now_) - 1);
+  const struct {
+    bool codes;
+    bool created_after;
+    std::string timestamp;
+    size_t listed;
+  } cases[] = {{true, false, driver_timestamp, 1},  {false, false, driver_timestamp, 1},
+               {true, true, driver_timestamp, 0},   {false, true, driver_timestamp, 0},
+               {true, true, just_before, 1},        {true, false, just_before, 0}};
+  for (const auto& c : cases) {
+    store_.SetListingReading(c.codes, c.created_after);
+    const json page = Ok(store_.List({{"status", "PENDING"}, {"starting_after_timestamp", c.timestamp}}));
+    ASSERT_EQ(page["data"].size(), c.listed) << c.codes << c.created_after << c.timestamp;
+    if (c.listed == 1) {
+      EXPECT_EQ(page["data"][0]["id"], id);
+      EXPECT_EQ(page["data"][0].contains("external_code"), c.codes);
+    }
+    // A read by id always carries it.
+    EXPECT_EQ(Ok(store_.Read(id))["external_code"], "R1");
+  }
+}
+
 // The contract lists ACCEPTED payments unless asked for another status.
 TEST_F(PaymentStoreTest, ListingShowsAcceptedUnlessAskedForAnotherStatus) {
   Charge(100, "P");

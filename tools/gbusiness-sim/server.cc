@@ -267,6 +267,18 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
       return;
     }
     Send(response, JsonAnswer(nlohmann::json::object()));
+  } else if (path == "/control/listing" && method == "POST") {
+    // {"external_codes": bool, "timestamp": "cursor" | "created_after"}
+    const bool shaped = body.is_object() && body.contains("external_codes") &&
+                        body["external_codes"].is_boolean() && body.contains("timestamp") &&
+                        (body["timestamp"] == "cursor" || body["timestamp"] == "created_after");
+    if (!shaped) {
+      Send(response, ErrorAnswer(400, 27,
+                                 "expected {\"external_codes\": bool, \"timestamp\": \"cursor\" | \"created_after\"}"));
+      return;
+    }
+    store_.SetListingReading(body["external_codes"].get<bool>(), body["timestamp"] == "created_after");
+    Send(response, JsonAnswer(nlohmann::json::object()));
   } else if (path == "/control/payments" && method == "GET") {
     Send(response, JsonAnswer({{"data", store_.All()}}));
   } else if (path == "/control/payments" && method == "POST" && body.is_array()) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <cstdio>
 #include <ctime>
 #include <cstdlib>
 #include <filesystem>
@@ -473,6 +474,13 @@ TEST_F(SatispayEndToEndTest, DevicesDoNotWaitForEachOther) {
   close.join();
   queued.join();
 
+  const auto ms = [](Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  };
+  std::printf("long poll %lld ms; GETSTATUS %lld ms; other devices' BEGIN %lld, %lld, %lld ms\n",
+              static_cast<long long>(ms(poll_end - start)), static_cast<long long>(ms(status_time)),
+              static_cast<long long>(ms(times[0])), static_cast<long long>(ms(times[1])),
+              static_cast<long long>(ms(times[2])));
   EXPECT_LT(status_time, std::chrono::milliseconds(500));
   for (size_t i = 0; i < others.size(); ++i) {
     EXPECT_EQ(answers[i].result, 0) << answers[i].Error();

@@ -34,8 +34,9 @@ sanitize: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
 
-# The log writer and the objects around its thread under ThreadSanitizer.
-TSAN_TESTS = base_log_writer_test base_application_test io_handler_test
+# The log writer and the objects around its thread, and the driver's devices on parallel
+# threads against the local service, under ThreadSanitizer.
+TSAN_TESTS = base_log_writer_test base_application_test io_handler_test satispay_e2e_test
 tsan: deps
 	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=Debug -DQVPA_TSAN=ON -DQVPA_BENCHMARKS=OFF
 	cmake --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TESTS)

@@ -5,7 +5,8 @@
 // notification-area icon and the single-instance guard. tQV_ApplicationScope creates it
 // and publishes it as QVApplication(); destroying the scope writes out the log and joins
 // its thread. Log() may be called from any thread; the other operations belong to the
-// thread that owns the scope.
+// thread that owns the scope. Devices on several threads read only Info() and the
+// switches, which are fixed once the object is created and need no lock.
 #ifndef QVPA_BASE_APPLICATION_H_
 #define QVPA_BASE_APPLICATION_H_
 

@@ -199,6 +199,7 @@ FormatSettings EnglishFormatSettings() {
 }
 
 const FormatSettings& DefaultFormatSettings() {
+  // Read once, on the first use of any thread; constant afterwards.
   static const FormatSettings settings = ReadLocaleFormatSettings();
   return settings;
 }

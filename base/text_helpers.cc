@@ -174,6 +174,7 @@ std::u16string JoinPath(std::u16string_view aDirectory, std::u16string_view aNam
   return out;
 }
 
+// The environment is read, never written, by the library: safe from any thread.
 std::u16string LogRootPath() {
   std::u16string root = platform::EnvironmentVariable(u"QVPA_LOG_DIR").value_or(u"");
   if (root.empty()) return GetApplicationPath();

@@ -1,5 +1,6 @@
 // DriverRegistry: driver registration names mapped to the classes that construct their
-// devices. Names compare exactly (case-sensitive, no trimming).
+// devices. Names compare exactly (case-sensitive, no trimming). Filled while the library
+// loads, before any call; afterwards only Find runs, from any thread, without a lock.
 #ifndef QVPA_DRIVER_DRIVER_REGISTRY_H_
 #define QVPA_DRIVER_DRIVER_REGISTRY_H_
 

@@ -1,10 +1,11 @@
 // The one boundary between the host and the library: every failure is caught here and
-// turned into the result; every call holds the process-wide call mutex.
+// turned into the result. Calls may come from several threads at once: the device table
+// serialises the calls on one device and lets calls on different devices run side by side;
+// GETSTATUS, VERSION and GENERATE_KEYID wait for no device.
 #include "driver/exports.h"
 
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 
@@ -34,7 +35,8 @@ std::u16string CurrentFailureText() {
 }
 
 // The library state from load to unload. A failure while creating it is kept and reported
-// by every call instead of leaving the loading of the library.
+// by every call instead of leaving the loading of the library. Written only while the
+// library's statics are initialised, before any call; read-only afterwards.
 class LoadedLibrary {
  public:
   LoadedLibrary() {
@@ -57,7 +59,6 @@ class LoadedLibrary {
   std::u16string fFailure;
 };
 
-std::mutex gCallMutex;
 LoadedLibrary gLibrary;
 
 void ClearOutputs(BSTR* aOutput, BSTR* aErrorMessage) {
@@ -97,7 +98,6 @@ int16_t RunOperation(BSTR aXml, BSTR* aOutput, BSTR* aErrorMessage) noexcept {
     const std::u16string xml = BstrToString(aXml);
     RenderedResult rendered;
     {
-      std::lock_guard<std::mutex> lock(gCallMutex);
       LibraryState& state = gLibrary.State();
       Wrapper wrapper(state.Registry(), state.Devices());
       wrapper.Process(xml);
@@ -116,11 +116,8 @@ int16_t RunVersion(BSTR aXml, BSTR* aOutput, BSTR* aErrorMessage) noexcept {
   try {
     const std::u16string name = BstrToString(aXml);
     std::u16string version;
-    {
-      std::lock_guard<std::mutex> lock(gCallMutex);
-      if (gLibrary.State().Registry().Find(name) != nullptr) {
-        version = kPaymentDevice::GetDriverVersion();
-      }
+    if (gLibrary.State().Registry().Find(name) != nullptr) {
+      version = kPaymentDevice::GetDriverVersion();
     }
     if (aOutput != nullptr) *aOutput = StringToBstr(version);
   } catch (...) {
@@ -136,11 +133,9 @@ int16_t RunGenerateKeyId(BSTR aXml, BSTR* aOutput, BSTR* aErrorMessage) noexcept
     std::u16string key_id;
     std::u16string error;
     bool found = false;
-    {
-      std::lock_guard<std::mutex> lock(gCallMutex);
-      gLibrary.State();
-      found = GenerateBuiltInKeyId(parameters, key_id, error);
-    }
+    // A device of its own, outside the table: nothing here waits for an open device.
+    gLibrary.State();
+    found = GenerateBuiltInKeyId(parameters, key_id, error);
     if (found) {
       Deliver(key_id, u"", aOutput, aErrorMessage);
       return 1;

@@ -2,7 +2,9 @@
 // in this order and destroyed in reverse: the process-wide application object, the driver
 // registry, the device table (destroying it closes every open device); then the drivers
 // are registered. The library creates it while its statics are initialised, so what this
-// reaches must not depend on other files' dynamically initialised statics.
+// reaches must not depend on other files' dynamically initialised statics. Calls on several
+// threads share it: the application object is safe for them (see base/application.h), the
+// registry is read-only once filled and the device table locks itself.
 #ifndef QVPA_DRIVER_LIBRARY_STATE_H_
 #define QVPA_DRIVER_LIBRARY_STATE_H_
 

@@ -15,22 +15,19 @@ kPaymentWrapper::kPaymentWrapper(DriverRegistry& aRegistry, DeviceTable& aDevice
 
 kPaymentWrapper::~kPaymentWrapper() = default;
 
-kPaymentDevice& kPaymentWrapper::GetDevice(bool aCreate) {
+DeviceLease kPaymentWrapper::GetDevice(bool aCreate) {
   const int32_t handle = fHandler.DeviceHandle();
   if (handle > 0) {
-    kPaymentDevice* device = fDevices.Find(handle);
-    if (device == nullptr) throw EQVError(u"Device Handle not found");
-    return *device;
+    DeviceLease lease = fDevices.Acquire(handle);
+    if (!lease) throw EQVError(u"Device Handle not found");
+    return lease;
   }
   if (!aCreate) throw EQVError(u"Payment Device has not previously opened");
   const kPaymentClass create = fRegistry.Find(fHandler.Driver());
   if (create == nullptr) {
     throw EQVError(u"Payment Driver [" + fHandler.Driver() + u"] not registered.");
   }
-  std::unique_ptr<kPaymentDevice> device = create(fHandler);
-  kPaymentDevice& created = *device;
-  fDevices.Add(std::move(device));
-  return created;
+  return fDevices.Add([&] { return create(fHandler); });
 }
 
 template <class R>
@@ -75,8 +72,8 @@ void kPaymentWrapperOf<R>::RunDeviceOperation(
   ResetResult();
   Guarded([&] {
     Handler().Deserialize(aXml, aTypes);
-    kPaymentDevice& device = GetDevice(true);
-    fResult = (device.*aOperation)(Handler());
+    const DeviceLease device = GetDevice(true);
+    fResult = (device.Device().*aOperation)(Handler());
   });
 }
 
@@ -84,7 +81,7 @@ void kPaymentWrapper_OPEN::Process(const std::u16string& aXml) {
   ResetResult();
   Guarded([&] {
     Handler().Deserialize(aXml, {qvPaymentHandlerDocumentType::dt_Open});
-    fResult.Handle = GetDevice(true).Handle();
+    fResult.Handle = GetDevice(true).Device().Handle();
     fResult.Error = false;
   });
   // A device that could not be opened has no log of its own: the reason goes to the
@@ -100,7 +97,8 @@ void kPaymentWrapper_CLOSE::Process(const std::u16string& aXml) {
   ResetResult();
   Guarded([&] {
     Handler().Deserialize(aXml, qvPaymentHandlerDocumentTypes{});
-    Devices().Remove(GetDevice(false).Handle());
+    DeviceLease device = GetDevice(false);
+    Devices().Close(device);
     fResult.Error = false;
   });
 }

@@ -2,7 +2,8 @@
 // reads the request into its own kPaymentHandler, finds or creates the device in the given
 // registry and table, runs the device operation and keeps the outcome; Process never
 // throws for a failure of the operation, it records the failure's message in ErrorText.
-// The caller serialises access to the registry and the table.
+// Wrappers may run on several threads at once: the table serialises the calls on one
+// device, and the registry is only read.
 #ifndef QVPA_DRIVER_PAYMENT_WRAPPER_H_
 #define QVPA_DRIVER_PAYMENT_WRAPPER_H_
 
@@ -36,14 +37,15 @@ class kPaymentWrapper {
   }
 
  protected:
-  // Resolves the device of the current request: the open device of a positive handle, else
-  // (aCreate) a new device of the request's driver under the next handle. Throws EQVError.
-  kPaymentDevice& GetDevice(bool aCreate);
+  // Resolves the device of the current request and waits for its turn: the open device of a
+  // positive handle, else (aCreate) a new device of the request's driver under the next
+  // handle. The call holds the device until the lease goes. Throws EQVError.
+  DeviceLease GetDevice(bool aCreate);
   kPaymentHandler& Handler() { return fHandler; }
   DeviceTable& Devices() { return fDevices; }
 
  private:
-  DriverRegistry& fRegistry;
+  const DriverRegistry& fRegistry;
   DeviceTable& fDevices;
   kPaymentHandler fHandler;
 };

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <cstdio>
 #include <ctime>
 #include <cstdlib>
 #include <filesystem>
@@ -460,3 +461,78 @@ TEST_F(SatispayEndToEndTest, UntrustedOrMissingServiceFails) {
 }
 
 }  // namespace
+
+namespace parallel {
+
+using Clock = std::chrono::steady_clock;
+
+// Four devices driven from four threads while the first one long-polls: GETSTATUS and the
+// other devices answer at once, a CLOSE of the busy device waits for its running call, and
+// a call that arrives behind that CLOSE finds no device.
+TEST_F(SatispayEndToEndTest, DevicesDoNotWaitForEachOther) {
+  const std::string key = "<KeyID>" + RegisterKey() + "</KeyID>";
+  const int polling = Open(key + "<AcceptanceWait>4</AcceptanceWait>");
+  std::vector<int> others;
+  for (int i = 0; i < 3; ++i) others.push_back(Open(key));
+  const DriverLibrary::Answer begin = Begin(polling, "1", "REF-LONG");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const std::string id = begin.Field("PaymentNumber");
+
+  const auto start = Clock::now();
+  Clock::time_point poll_end, close_end;
+  DriverLibrary::Answer closed, behind_close;
+  std::thread poll([&] {
+    Pay(polling, "<Action>PAY</Action><Phase>DO</Phase><Attributes>" + id + "</Attributes>");
+    poll_end = Clock::now();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::thread close([&] {
+    closed = Call("CLOSE", WithHandle(polling, ""));
+    close_end = Clock::now();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::thread queued([&] { behind_close = Begin(polling, "1", "REF-QUEUED"); });
+
+  // Meanwhile: GETSTATUS and a payment on each of the other devices, on their own threads.
+  const auto status_asked = Clock::now();
+  EXPECT_EQ(Call("GETSTATUS", "").result, 0);
+  const auto status_time = Clock::now() - status_asked;
+  std::vector<std::thread> lanes;
+  std::vector<DriverLibrary::Answer> answers(others.size());
+  std::vector<Clock::duration> times(others.size());
+  for (size_t i = 0; i < others.size(); ++i) {
+    lanes.emplace_back([&, i] {
+      const auto asked = Clock::now();
+      answers[i] = Begin(others[i], "2", "REF-LANE" + std::to_string(i));
+      times[i] = Clock::now() - asked;
+    });
+  }
+  for (std::thread& lane : lanes) lane.join();
+  const auto lanes_done = Clock::now();
+  poll.join();
+  close.join();
+  queued.join();
+
+  const auto ms = [](Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  };
+  std::printf("long poll %lld ms; GETSTATUS %lld ms; other devices' BEGIN %lld, %lld, %lld ms\n",
+              static_cast<long long>(ms(poll_end - start)), static_cast<long long>(ms(status_time)),
+              static_cast<long long>(ms(times[0])), static_cast<long long>(ms(times[1])),
+              static_cast<long long>(ms(times[2])));
+  EXPECT_LT(status_time, std::chrono::milliseconds(500));
+  for (size_t i = 0; i < others.size(); ++i) {
+    EXPECT_EQ(answers[i].result, 0) << answers[i].Error();
+    EXPECT_LT(times[i], std::chrono::milliseconds(900)) << "lane " << i;
+  }
+  EXPECT_LT(lanes_done, poll_end);                                 // answered during the poll
+  EXPECT_GE(poll_end - start, std::chrono::milliseconds(3500));  // the poll waited its time
+  EXPECT_EQ(closed.result, 0) << closed.Error();
+  EXPECT_GE(close_end, poll_end);  // CLOSE waited for the running DO
+  EXPECT_EQ(behind_close.result, -1);
+  EXPECT_EQ(behind_close.Error(), "Device Handle not found");
+  // The queued BEGIN never reached the service: one payment per lane plus the polled one.
+  EXPECT_EQ(service_.Control("GET", "/control/payments")["data"].size(), 4u);
+}
+
+}  // namespace parallel

@@ -30,6 +30,8 @@ using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using ShareHandle = std::unique_ptr<CURLSH, ShareDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
+// The HTTPS library's global set-up is not thread-safe: the first client of any device
+// runs it, once.
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

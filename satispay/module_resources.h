@@ -10,6 +10,7 @@
 namespace qvpa {
 
 // The stored bytes of the named resource; empty when the library holds none of that name.
+// The resources are constant data of the library: any thread may read them.
 std::optional<std::string> FindModuleResource(std::u16string_view name);
 
 // Stored resource bytes as text: a byte-order mark selects UTF-8 or UTF-16, otherwise

@@ -215,6 +215,7 @@ std::u16string kPayment_SATISPAY::LoadResourceText(std::u16string_view aName) {
 std::u16string kPayment_SATISPAY::SignString(std::u16string_view aText) {
   // The built-in key never changes: it is parsed on the first signature of the process and
   // kept until the library is unloaded. A failed parse is not kept; the next call tries again.
+  // The first use is initialised once for all threads; signing with it is safe from any.
   static const TRSAPrivateKey key = [] {
     const std::string pem = ToUtf8(LoadResourceText(u"satispay_privatekey"));
     return TRSAPrivateKey(std::span(reinterpret_cast<const uint8_t*>(pem.data()), pem.size()));

@@ -57,6 +57,8 @@ TrustStore::Reference Share(X509_STORE* store) {
 void TrustStore::StoreFree::operator()(X509_STORE* store) const { X509_STORE_free(store); }
 
 TrustStore::Reference TrustStore::ForExtraFile(const std::string& aExtraCaFile) {
+  // Shared by every device's client: built and swapped under this mutex; the store itself
+  // is reference-counted and locked inside the crypto library.
   static std::mutex mutex;
   static std::string built_for;
   static Reference current;  // released when the library is unloaded

@@ -3,6 +3,8 @@
 // separate process on an ephemeral port. The service checks every signature; a test fails
 // when one did not verify there.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -111,42 +113,138 @@ std::vector<std::string> ReportLines(const std::string& text) {
 }
 
 // The simulator plays each reading of the listing that the contract leaves open. A payment
-// the device made, and one another till made, are found or reported as not checkable;
-// "not found" only for a reference no payment carries.
+// whose BEGIN was answered, one whose BEGIN timed out after the service stored it, and one
+// another till made (unknown to this shop's journal) are found, or for the last reported as
+// not checkable where the listing gives no codes; "not found" only for a reference nobody used.
 TEST_F(SatispayEndToEndTest, VerificationUnderEveryReadingOfTheListing) {
   const std::string key = "<KeyID>" + RegisterKey() + "</KeyID>";
   const int handle = Open(key);
-  const int other_till = Open(key);
+  const int slow = Open(key + "<RequestTimeout>800</RequestTimeout>");
+  const auto verify = [&](const std::string& reference) {
+    return Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>" + reference + "</ReceiptId></VerifyTran>"));
+  };
+  const auto stored = [&](const std::string& reference) {
+    const json payments = service_.Control("GET", "/control/payments");
+    for (const json& p : payments["data"]) {
+      if (p.value("external_code", "") == reference) return true;
+    }
+    return false;
+  };
   int round = 0;
   for (const bool codes : {true, false}) {
     for (const char* timestamp : {"cursor", "created_after"}) {
       SCOPED_TRACE(std::string(codes ? "codes, " : "no codes, ") + timestamp);
       service_.Control("POST", "/control/listing", {{"external_codes", codes}, {"timestamp", timestamp}});
-      const std::string mine = "MINE-" + std::to_string(round), theirs = "THEIRS-" + std::to_string(round);
-      ++round;
-      const DriverLibrary::Answer begin = Begin(handle, "3", mine);
-      ASSERT_EQ(begin.result, 0) << begin.Error();
-      ASSERT_EQ(Begin(other_till, "4", theirs).result, 0);
-      for (const std::string& reference : {mine, theirs}) {
-        const DriverLibrary::Answer verified = Call(
-            "VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>" + reference + "</ReceiptId></VerifyTran>"));
+      const std::string n = std::to_string(round++);
+      const std::string answered = "ANSWERED-" + n, timed_out = "TIMEDOUT-" + n, theirs = "THEIRS-" + n;
+
+      ASSERT_EQ(Begin(handle, "3", answered).result, 0);
+      // The service stores the payment after the device gave up waiting for the answer.
+      service_.AddFault({{"kind", "delay"}, {"delay_ms", 1500}, {"method", "POST"}, {"path", "/g_business/v1/payments"}});
+      const DriverLibrary::Answer lost = Begin(slow, "3", timed_out);
+      ASSERT_EQ(lost.result, -1) << lost.Error();
+      for (int i = 0; i < 50 && !stored(timed_out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ASSERT_TRUE(stored(timed_out));
+      service_.Control("POST", "/control/payments",
+                       {{"amount_unit", 300}, {"external_code", theirs}, {"status", "PENDING"}});
+
+      for (const std::string& reference : {answered, timed_out}) {
+        const DriverLibrary::Answer verified = verify(reference);
         EXPECT_EQ(verified.result, -1) << reference;  // pending: reported with its status
-        if (codes) {
-          EXPECT_EQ(verified.Error(), "PENDING") << reference;
-        } else {
-          EXPECT_EQ(verified.Error().rfind("Verification incomplete: the service's listing gives no external codes", 0),
-                    0u)
-              << reference << ": " << verified.Error();
-        }
+        EXPECT_EQ(verified.Error(), "PENDING") << reference;
       }
-      const DriverLibrary::Answer absent =
-          Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>NOBODY</ReceiptId></VerifyTran>"));
+      const DriverLibrary::Answer other = verify(theirs);
+      const DriverLibrary::Answer absent = verify("NOBODY");
+      EXPECT_EQ(other.result, -1);
       EXPECT_EQ(absent.result, -1);
       if (codes) {
+        EXPECT_EQ(other.Error(), "PENDING");
         EXPECT_EQ(absent.Error(), "Transaction with external_code NOBODY not found");
+      } else {
+        for (const DriverLibrary::Answer* a : {&other, &absent}) {
+          EXPECT_EQ(a->Error().rfind("Verification incomplete: the service's listing gives no external codes", 0), 0u)
+              << a->Error();
+        }
       }
     }
   }
+}
+
+// A host killed right after BEGIN returned: a new process finds the payment through the
+// journal, even where the listing could not show it.
+TEST_F(SatispayEndToEndTest, VerificationAfterTheHostWasKilled) {
+  const std::string key = "<KeyID>" + RegisterKey() + "</KeyID>";
+  service_.Control("POST", "/control/listing", {{"external_codes", false}, {"timestamp", "created_after"}});
+  const std::filesystem::path script = root_ / "killed.script";
+  std::ofstream(script) << "CALL OPEN expect=0\n" << OpenRequest(key) << "\nEND\n"
+                        << "CALL PAY expect=0\n<Request><Handle>${Handle}</Handle><Payment><Action>PAY</Action>"
+                           "<Phase>BEGIN</Phase><Amount>7</Amount><Currency>EUR</Currency><Reference>KILLED-1"
+                           "</Reference></Payment></Request>\nEND\n"
+                        << "CALL PAY until=Error=False max=1000 every=1000\n<Request><Handle>${Handle}</Handle>"
+                           "<Payment><Action>PAY</Action><Phase>DO</Phase><Attributes>${PaymentNumber}"
+                           "</Attributes></Payment></Request>\nEND\n";
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execl(QVPA_HOST_TOOL, QVPA_HOST_TOOL, "--library", QVPA_PRODUCT_LIBRARY, "--script", script.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  // Killed as soon as BEGIN's result is printed (the second result; OPEN's is the first).
+  std::string printed;
+  char buffer[4096];
+  int results = 0;
+  while (results < 2) {
+    const ssize_t n = read(out[0], buffer, sizeof(buffer));
+    if (n <= 0) break;
+    printed.append(buffer, static_cast<size_t>(n));
+    results = 0;
+    for (size_t at = 0; (at = printed.find("--- result: ", at)) != std::string::npos; ++at) ++results;
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(out[0]);
+  ASSERT_GE(results, 2) << printed;
+  ASSERT_NE(printed.find("--- result: 0\n--- PAY"), std::string::npos) << printed;
+  EXPECT_TRUE(WIFSIGNALED(status));
+
+  const int handle = Open(key);
+  const DriverLibrary::Answer verified =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>KILLED-1</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(verified.result, -1);
+  EXPECT_EQ(verified.Error(), "PENDING");
+  EXPECT_EQ(verified.Field("PaymentAmount"), "7");
+}
+
+// A journal that cannot be opened costs nothing but its help: payments work, verification
+// searches the listings, and the device log says why.
+TEST_F(SatispayEndToEndTest, UnopenableJournalLeavesPaymentsWorking) {
+  const std::string key_id = RegisterKey();
+  const std::filesystem::path folder = root_ / "host" / "LogFiles" / "Payment";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / ("QVPA_SATISPAY_10_Journal_" + key_id + ".db")) << "this is not a database, but a text file"
+                                                                           << std::string(4096, 'x');
+  const int handle = Open("<KeyID>" + key_id + "</KeyID>");
+  const DriverLibrary::Answer begin = Begin(handle, "4", "NOJOURNAL-1");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const DriverLibrary::Answer verified =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>NOJOURNAL-1</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(verified.Error(), "PENDING");
+  const std::string log_file = begin.Field("LogFileName");
+  EXPECT_EQ(Call("CLOSE", WithHandle(handle, "")).result, 0);
+  library_.reset();  // the device log is complete once the library is gone
+  std::ifstream in(log_file, std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(log.find("file is not a database (payments go on without the journal"), std::string::npos) << log_file;
+  const json stats = service_.Control("GET", "/control/stats");
+  EXPECT_EQ(stats["signed_requests"], 2);  // the creation, then the pending payments' listing
 }
 
 TEST_F(SatispayEndToEndTest, WholePosSession) {
@@ -230,7 +328,9 @@ TEST_F(SatispayEndToEndTest, WholePosSession) {
   EXPECT_EQ(Call("CLOSE", WithHandle(handle, "")).result, 0);
   const json stats = service_.Control("GET", "/control/stats");
   EXPECT_EQ(stats["registrations"], 1);
-  EXPECT_EQ(stats["signed_requests"], 15);  // each verification lists pending, then accepted, then canceled payments
+  // A verification of a payment this device began reads it by id; of an unknown reference,
+  // lists pending, then accepted, then canceled payments.
+  EXPECT_EQ(stats["signed_requests"], 14);
 }
 
 // Production and staging hosts are told apart by pointing the other one at a dead port.

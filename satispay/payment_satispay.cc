@@ -42,6 +42,7 @@ constexpr int32_t kPost = static_cast<int32_t>(SatispayMethod::Post);
 constexpr int32_t kPut = static_cast<int32_t>(SatispayMethod::Put);
 constexpr int32_t kGet = static_cast<int32_t>(SatispayMethod::Get);
 constexpr double kMillisecondsPerDay = 86400000.0;
+constexpr double kUnixEpochDays = 25569.0;  // 1 January 1970 as a TDateTime
 constexpr const char16_t* kWaitHeader = u"x-satispay-response-wait-time";
 
 // A path segment or query value taken from outside (the host's request, the service's
@@ -188,6 +189,7 @@ kPayment_SATISPAY::kPayment_SATISPAY(kPaymentHandler& aHandler) : kPaymentDevice
     fAcceptanceWait = ParseAcceptanceWait(aHandler.GetParameter(u"AcceptanceWait"));
   }
   fIdentity = ReadIdentity(aHandler);
+  fLogId = aHandler.LogId();
 }
 
 kPayment_SATISPAY::~kPayment_SATISPAY() = default;
@@ -253,7 +255,9 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   // Idempotency-Key (not signed, so a repeat may carry a new date), the caller's lines.
   std::vector<std::pair<std::string, std::string>> unsigned_headers = ContractHeaders(fIdentity);
   const bool creation = method == u"POST" && LowerCase(aResource) == kPayments && aId.empty();
-  const std::u16string idempotency_key = creation ? NewIdempotencyKey() : std::u16string();
+  std::u16string idempotency_key;
+  if (creation) idempotency_key = fNextIdempotencyKey.empty() ? NewIdempotencyKey() : fNextIdempotencyKey;
+  fNextIdempotencyKey.clear();
   if (creation) unsigned_headers.emplace_back("Idempotency-Key", ToUtf8(idempotency_key));
   if (aHeaders != nullptr) {
     for (const std::u16string& line : *aHeaders) {
@@ -453,12 +457,26 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
   switch (aReceipt.Action()) {
     case qvPaymentAction::Pay:
       switch (aReceipt.Phase()) {
-        case qvPaymentPhase::Begin:
+        case qvPaymentPhase::Begin: {
           BuildPaymentJSON(aReceipt);
           Log(tQV_MessageType::let_info, u"kSATISPAY.PayBegin", u"");
-          ok = ExecuteRequest(kPayments, kPost, nullptr, u"", u"") &&
-               ReadPayBeginResponse(aReceipt, aResult);
+          // On disk before the request leaves: a verification after a lost answer or a
+          // restart of the host knows what was sent.
+          JournalEntry entry;
+          entry.reference = aReceipt.Reference();
+          entry.amount_raw = aReceipt.Amount().Raw();
+          entry.currency = aReceipt.Currency();
+          entry.idempotency_key = NewIdempotencyKey();
+          entry.begun_ms = PaymentJournal::NowMs();
+          entry.time_limit_ms = fTotalTimeout.count();
+          entry.device = fLogId + u"#" + IntToStr(Handle());
+          UseJournal(u"record the payment", [&](PaymentJournal& aJournal) { aJournal.RecordBegin(entry); });
+          fNextIdempotencyKey = entry.idempotency_key;
+          ok = ExecuteRequest(kPayments, kPost, nullptr, u"", u"");
+          if (ok) JournalAnswer(entry.idempotency_key);
+          ok = ok && ReadPayBeginResponse(aReceipt, aResult);
           break;
+        }
         case qvPaymentPhase::Do:
           fJSONRequest.clear();
           if (aReceipt.Attributes().empty()) {
@@ -466,7 +484,9 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
             break;
           }
           Log(tQV_MessageType::let_info, u"kSATISPAY.PayDo", u"");
-          ok = ReadPaymentForDo(aReceipt.Attributes()) && ReadPaymentResponse(aReceipt, aResult);
+          ok = ReadPaymentForDo(aReceipt.Attributes());
+          if (ok) JournalAnswer(u"");
+          ok = ok && ReadPaymentResponse(aReceipt, aResult);
           break;
         case qvPaymentPhase::Commit:
           ok = true;
@@ -478,8 +498,9 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
             break;
           }
           Log(tQV_MessageType::let_info, u"kSATISPAY.PayRollback", u"");
-          ok = ExecuteRequest(kPayments, kPut, nullptr, u"", aReceipt.Attributes()) &&
-               ReadRollbackResponse(aReceipt, aResult);
+          ok = ExecuteRequest(kPayments, kPut, nullptr, u"", aReceipt.Attributes());
+          if (ok) JournalAnswer(u"");
+          ok = ok && ReadRollbackResponse(aReceipt, aResult);
           break;
         default:
           aResult.ErrorText = u"Phase Invalid. Must be BEGIN or DO or COMMIT or ROLLBACK";
@@ -531,7 +552,26 @@ bool kPayment_SATISPAY::VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& a
                         u" (the Reference sent with BEGIN) in <ReceiptId>";
     return false;
   }
-  if (GetTransactionsByRange(aReceipt.ReceiptId(), std::floor(Now()))) {
+  std::optional<JournalEntry> begun;
+  UseJournal(u"read", [&](PaymentJournal& aJournal) { begun = aJournal.Latest(aReceipt.ReceiptId()); });
+  if (begun && !begun->payment_id.empty()) {
+    // The id is known: one read answers, whatever the listing gives.
+    Log(tQV_MessageType::let_info, u"kSATISPAY.VerifyTran",
+        u"payment " + begun->payment_id + u" from the journal (" + begun->device + u")");
+    fJSONRequest.clear();
+    if (!ExecuteRequest(kPayments, kGet, nullptr, u"", begun->payment_id)) {
+      aResult.Error = true;
+      return false;
+    }
+    JournalAnswer(u"");
+    return ReadPaymentResponse(aReceipt, aResult);
+  }
+  if (begun) {
+    Log(tQV_MessageType::let_info, u"kSATISPAY.VerifyTran",
+        u"begun by " + begun->device + u" without an answer: searching the listings");
+  }
+  if (GetTransactionsByRange(aReceipt.ReceiptId(), std::floor(Now()), begun ? &*begun : nullptr)) {
+    if (begun) JournalAnswer(begun->idempotency_key);
     return ReadPaymentResponse(aReceipt, aResult);
   }
   aResult.Error = true;
@@ -554,10 +594,11 @@ nlohmann::json kPayment_SATISPAY::ReadListingPage() {
   return page;
 }
 
-bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay) {
+bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay,
+                                               const JournalEntry* aBegun) {
   const TDateTime start = std::floor(aDay) - 1;
   fJSONResponse.clear();
-  ListingSearch search = SearchListings(aCode, start, true);
+  ListingSearch search = SearchListings(aCode, start, true, aBegun);
   int64_t searched = search.searched;
   if (search.found) {
     Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange",
@@ -570,7 +611,7 @@ bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDat
     // milliseconds) rather than as a place in the list. The listings from their top decide.
     Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange",
         u"every listing empty from starting_after_timestamp: searching without it");
-    search = SearchListings(aCode, start, false);
+    search = SearchListings(aCode, start, false, aBegun);
     searched += search.searched;
     if (search.found) {
       Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange",
@@ -595,7 +636,8 @@ bool kPayment_SATISPAY::GetTransactionsByRange(const std::u16string& aCode, TDat
 
 kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u16string& aCode,
                                                                    TDateTime aStart,
-                                                                   bool aFromTimestamp) {
+                                                                   bool aFromTimestamp,
+                                                                   const JournalEntry* aBegun) {
   const auto start_value = static_cast<int64_t>(std::llround(aStart * kMillisecondsPerDay));
   // The service lists ACCEPTED payments when no status is asked for. PENDING goes first:
   // a payment leaves it only for ACCEPTED or CANCELED, which are listed after it, so a
@@ -646,16 +688,35 @@ kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u1
         ++search.searched;
         last_id = kJSONUtils::GetString(&payment, u"id");
         const auto code_member = payment.is_object() ? payment.find("external_code") : payment.end();
-        if (!payment.is_object() || code_member == payment.end() || !code_member->is_string()) {
-          ++search.without_code;
-        }
+        const bool has_code = payment.is_object() && code_member != payment.end() && code_member->is_string();
         const std::u16string code = kJSONUtils::GetString(&payment, u"external_code");
         TDateTime inserted = 0;
+        Currency amount;
         try {
           inserted = IsoToUtc(kJSONUtils::GetString(&payment, u"insert_date"));
+          if (!has_code && aBegun != nullptr) amount = kJSONUtils::GetCurrency(&payment, u"amount_unit");
         } catch (...) {
           fJSONResponse.clear();
           throw;
+        }
+        if (!has_code && aBegun == nullptr) ++search.without_code;
+        // Without a code, an item of the BEGIN's amount made while it ran may be it: read by id.
+        if (!has_code && aBegun != nullptr && !last_id.empty() && amount.Raw() == aBegun->amount_raw) {
+          const TDateTime begun = static_cast<double>(aBegun->begun_ms) / kMillisecondsPerDay + kUnixEpochDays;
+          const TDateTime margin = 10000.0 / kMillisecondsPerDay;
+          if (inserted >= begun - margin &&
+              inserted <= begun + static_cast<double>(aBegun->time_limit_ms) / kMillisecondsPerDay + margin) {
+            ++search.candidates_read;
+            const int read = ReadCandidate(last_id, aCode);
+            if (read < 0) {
+              search.failed = true;
+              return search;
+            }
+            if (read > 0) {
+              search.found = true;
+              return search;
+            }
+          }
         }
         if (!code.empty() && code == aCode) {
           fJSONResponse = FromUtf8(payment.dump(-1, ' ', false, json::error_handler_t::replace));
@@ -676,6 +737,73 @@ kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u1
     }
   }
   return search;
+}
+
+int kPayment_SATISPAY::ReadCandidate(const std::u16string& aId, const std::u16string& aCode) {
+  fJSONRequest.clear();
+  Log(tQV_MessageType::let_info, u"kSATISPAY.GetTransactionsByRange", u"candidate " + aId);
+  if (!ExecuteRequest(kPayments, kGet, nullptr, u"", aId)) {
+    fJSONResponse.clear();
+    return -1;
+  }
+  json read;
+  try {
+    read = ParseAnswerObject(fJSONResponse);
+  } catch (...) {
+    fJSONResponse.clear();
+    throw;
+  }
+  if (kJSONUtils::GetString(&read, u"external_code") == aCode) return 1;
+  fJSONResponse.clear();
+  return 0;
+}
+
+// ---- Payment journal ----
+
+PaymentJournal* kPayment_SATISPAY::Journal() {
+  if (fJournalTried) return fJournal.get();
+  fJournalTried = true;
+  const std::u16string folder = JoinPath(JoinPath(JoinPath(LogRootPath(), u"LogFiles"), u"Payment"), u"");
+  const std::u16string file = PaymentJournal::FileFor(folder, fKeyID);
+  try {
+    platform::CreateDirectories(folder);
+    fJournal = PaymentJournal::Open(file);
+    Log(tQV_MessageType::let_info, u"kSATISPAY.Journal", file);
+  } catch (const std::exception& failure) {
+    const auto* own = dynamic_cast<const EQVError*>(&failure);
+    Log(tQV_MessageType::let_error, u"kSATISPAY.Journal",
+        (own != nullptr ? own->Message() : FromUtf8(failure.what())) +
+            u" (payments go on without the journal; verification searches the listings)");
+  }
+  return fJournal.get();
+}
+
+template <class F>
+void kPayment_SATISPAY::UseJournal(const char16_t* aWhat, F&& aWrite) {
+  PaymentJournal* journal = Journal();
+  if (journal == nullptr) return;
+  try {
+    aWrite(*journal);
+  } catch (const std::exception& failure) {
+    const auto* own = dynamic_cast<const EQVError*>(&failure);
+    Log(tQV_MessageType::let_error, u"kSATISPAY.Journal",
+        std::u16string(u"could not ") + aWhat + u": " + (own != nullptr ? own->Message() : FromUtf8(failure.what())));
+  }
+}
+
+void kPayment_SATISPAY::JournalAnswer(const std::u16string& aIdempotencyKey) {
+  const json answer = json::parse(ToUtf8(fJSONResponse), nullptr, false);
+  if (!answer.is_object()) return;
+  const std::u16string id = kJSONUtils::GetString(&answer, u"id");
+  const std::u16string status = kJSONUtils::GetString(&answer, u"status");
+  if (id.empty()) return;
+  UseJournal(u"record the answer", [&](PaymentJournal& aJournal) {
+    if (aIdempotencyKey.empty()) {
+      aJournal.RecordStatus(id, status);
+    } else {
+      aJournal.RecordAnswer(aIdempotencyKey, id, status);
+    }
+  });
 }
 
 // ---- Daily closure and totals ----

@@ -20,13 +20,13 @@
 #include "base/date_time.h"
 #include "base/message_type.h"
 #include "payment/payment_device.h"
+#include "satispay/payment_journal.h"
 #include "satispay/signed_request.h"
 
 namespace qvpa {
 
 class HttpsClient;
 class kIOHandler_HTTP;
-class HttpsClient;
 
 class kPayment_SATISPAY : public kPaymentDevice {
  public:
@@ -128,7 +128,10 @@ class kPayment_SATISPAY : public kPaymentDevice {
   // be followed to the end of the window, or when its items carry no external_code to
   // compare. Every listing's first page empty from the timestamp: searched once more
   // without it, since the service may read it as "created after" in another epoch.
-  bool GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay);
+  // aBegun: the journal's record of the BEGIN that sent aCode, when it has one; an item
+  // without external_code whose amount and insert_date fit it is read by id and compared.
+  bool GetTransactionsByRange(const std::u16string& aCode, TDateTime aDay,
+                              const JournalEntry* aBegun = nullptr);
 
   bool BuildDayCloseReport(const kPaymentDayClose& aDayClose, _int_DAYCLOSE_result& aResult);
   bool BuildTotalsReport(const kPaymentTotals& aTotals, _int_GETTOTALS_result& aResult);
@@ -145,11 +148,24 @@ class kPayment_SATISPAY : public kPaymentDevice {
     bool incomplete = false;         // a listing was not followed to the end of the window
     bool first_pages_empty = true;   // every listing's first page had no item
     int64_t searched = 0;
-    int64_t without_code = 0;        // items that carry no external_code at all
+    int64_t without_code = 0;        // items without external_code that could be the payment
+    int64_t candidates_read = 0;     // such items read by id because they fit the journal
   };
   // One pass from aStart (TDateTime); aFromTimestamp: the first pages ask for
   // starting_after_timestamp, else they start at the top of each listing.
-  ListingSearch SearchListings(const std::u16string& aCode, TDateTime aStart, bool aFromTimestamp);
+  ListingSearch SearchListings(const std::u16string& aCode, TDateTime aStart, bool aFromTimestamp,
+                               const JournalEntry* aBegun);
+  // Reads payment aId and compares its external_code with aCode: 1 when it matches (the
+  // payment then in fJSONResponse), 0 when not, -1 when the request failed.
+  int ReadCandidate(const std::u16string& aId, const std::u16string& aCode);
+  // The shop key's payment journal, opened at its first use; null when it cannot be opened
+  // (the device log says why, once). Payments go on without it.
+  PaymentJournal* Journal();
+  // Runs aWrite on the journal; a failure is logged, never passed on.
+  template <class F>
+  void UseJournal(const char16_t* aWhat, F&& aWrite);
+  // Records the id and status of the payment in fJSONResponse, if it reads as one.
+  void JournalAnswer(const std::u16string& aIdempotencyKey);
   // GET payments/{aId} for DO, asking the service to wait AcceptanceWait for a change.
   bool ReadPaymentForDo(const std::u16string& aId);
   bool ReadDailyClosure(const char16_t* aTitle);
@@ -169,6 +185,11 @@ class kPayment_SATISPAY : public kPaymentDevice {
   std::chrono::milliseconds fTotalTimeout = kDefaultTotalTimeout;
   std::chrono::seconds fAcceptanceWait{0};
   DeviceIdentity fIdentity;
+  std::u16string fLogId;
+  // The Idempotency-Key the next payment creation carries, when chosen by its caller.
+  std::u16string fNextIdempotencyKey;
+  std::unique_ptr<PaymentJournal> fJournal;
+  bool fJournalTried = false;
 };
 
 }  // namespace qvpa

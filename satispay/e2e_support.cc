@@ -104,8 +104,9 @@ nlohmann::json LocalService::Control(const std::string& aMethod, const std::stri
   client.set_ca_cert_path(CaFile().c_str());
   client.enable_server_certificate_verification(true);
   httplib::Result result =
-      aMethod == "GET" ? client.Get(aPath.c_str())
-                       : client.Post(aPath.c_str(), aBody.is_null() ? "{}" : aBody.dump(), "application/json");
+      aMethod == "GET"      ? client.Get(aPath.c_str())
+      : aMethod == "DELETE" ? client.Delete(aPath.c_str())
+                            : client.Post(aPath.c_str(), aBody.is_null() ? "{}" : aBody.dump(), "application/json");
   if (!result) throw std::runtime_error("control request failed: " + aPath);
   return nlohmann::json::parse(result->body, nullptr, false);
 }

@@ -699,9 +699,11 @@ kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u1
           fJSONResponse.clear();
           throw;
         }
-        if (!has_code && aBegun == nullptr) ++search.without_code;
+        // A refund carries no code of its own and is never the payment asked for.
+        const bool refund = kJSONUtils::GetString(&payment, u"type") == u"REFUND_TO_BUSINESS";
+        if (!has_code && !refund && aBegun == nullptr) ++search.without_code;
         // Without a code, an item of the BEGIN's amount made while it ran may be it: read by id.
-        if (!has_code && aBegun != nullptr && !last_id.empty() && amount.Raw() == aBegun->amount_raw) {
+        if (!has_code && !refund && aBegun != nullptr && !last_id.empty() && amount.Raw() == aBegun->amount_raw) {
           const TDateTime begun = static_cast<double>(aBegun->begun_ms) / kMillisecondsPerDay + kUnixEpochDays;
           const TDateTime margin = 10000.0 / kMillisecondsPerDay;
           if (inserted >= begun - margin &&

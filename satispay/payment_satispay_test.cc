@@ -832,12 +832,15 @@ TEST_F(SatispayDeviceTest, VerifyHoldsUnderEveryReadingOfTheListing) {
       {"cursor, no codes", false, false, false, "R1", "Verification incomplete: the service's listing"},
       {"created after, no codes", true, false, false, "R1",
        "Verification incomplete: the service's listing"},
+      // A refund carries no code, yet cannot be the payment: "not found" stays possible.
       {"cursor, codes, absent", false, true, false, "R9", "Transaction with external_code R9 not found"},
       {"created after, codes, absent", true, true, false, "R9",
        "Transaction with external_code R9 not found"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> items = {PaymentJson("new", "R2", today), PaymentJson("mine", "R1", today),
+                                      R"({"id":"refund","type":"REFUND_TO_BUSINESS","amount_unit":100,)"
+                                      R"("currency":"EUR","status":"ACCEPTED","insert_date":")" + today + R"("})",
                                       PaymentJson("old", "R0", IsoDaysAgo(3))};
     if (c.oldest_first) std::reverse(items.begin(), items.end());
     if (!c.codes) {
@@ -848,7 +851,7 @@ TEST_F(SatispayDeviceTest, VerifyHoldsUnderEveryReadingOfTheListing) {
       const bool accepted = seen.target.find("status=") == std::string::npos;
       const bool from_timestamp = seen.target.find("starting_after_timestamp=") != std::string::npos;
       if (accepted && !(from_timestamp && c.created_after)) {
-        body = R"({"has_more":false,"data":[)" + items[0] + "," + items[1] + "," + items[2] + "]}";
+        body = R"({"has_more":false,"data":[)" + items[0] + "," + items[1] + "," + items[2] + "," + items[3] + "]}";
       }
       res.status = 200;
       res.set_content(body, "application/json");

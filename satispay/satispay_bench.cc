@@ -26,6 +26,7 @@
 
 #include "base/text.h"
 #include "satispay/e2e_support.h"
+#include "satispay/payment_journal.h"
 #include "tools/latency-proxy/latency_proxy.h"
 
 namespace {
@@ -209,6 +210,8 @@ class Environment {
   std::string HostPort(int rtt) const { return rtt == 0 ? service_.HostPort() : proxies_.at(rtt)->HostPort(); }
   const std::string& KeyId() const { return key_id_; }
   std::string CaFile() const { return service_.CaFile(); }
+  LocalService& Service() { return service_; }
+  int64_t SignedRequests() { return service_.Control("GET", "/control/stats").value("signed_requests", int64_t{0}); }
   const Signer& signer() const { return signer_; }
 
   // A device opened now reaches the service over the link with this round trip.
@@ -217,7 +220,9 @@ class Environment {
   DriverLibrary::Answer Call(const char* name, const std::string& request) const { return library_->Call(name, request); }
   DriverLibrary::Answer Expect(const char* name, const std::string& request, int16_t result = 0) const {
     DriverLibrary::Answer answer = Call(name, request);
-    if (answer.result != result) throw std::runtime_error(std::string(name) + " failed: " + answer.Error());
+    if (answer.result != result) {
+      throw std::runtime_error(std::string(name) + " gave " + std::to_string(answer.result) + ": " + answer.Error());
+    }
     return answer;
   }
 
@@ -390,6 +395,151 @@ void BM_WholePayment(benchmark::State& state) {
 }
 BENCHMARK(BM_WholePayment)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(0)->Iterations(25);
 BENCHMARK(BM_WholePayment)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(30)->Iterations(10);
+
+// VERIFYTRAN of an accepted payment this device began and saw answered: the journal gives its id.
+// "listing" is the same question for a payment the journal does not know (another till's):
+// the search of the listings, which every verification took before the journal.
+void BM_VerifyKnownPayment(benchmark::State& state) {
+  const int rtt = static_cast<int>(state.range(0));
+  const bool listing = state.range(1) != 0;
+  Environment& env = Shared();
+  const int handle = env.Open(rtt);
+  FloorSampler floor(rtt);
+  std::vector<double> times;
+  int64_t requests = 0;
+  int n = 0;
+  for (auto _ : state) {
+    const std::string reference = "VK-" + std::to_string(rtt) + "-" + std::to_string(listing) + "-" + std::to_string(n++);
+    if (listing) {
+      env.Service().Control("POST", "/control/payments",
+                            {{"amount_unit", 1250}, {"external_code", reference}, {"status", "ACCEPTED"}});
+    } else {
+      const DriverLibrary::Answer begin =
+          env.Expect("PAY", Environment::Payment(handle, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>12.50</Amount>"
+                                                         "<Currency>EUR</Currency><Reference>" + reference + "</Reference>"));
+      env.Service().Control("POST", "/control/payments/" + begin.Field("PaymentNumber") + "/accept");
+    }
+    const int64_t before = env.SignedRequests();
+    const Clock::time_point start = Clock::now();
+    const DriverLibrary::Answer verified = env.Call(
+        "VERIFYTRAN", Environment::WithHandle(handle, "<VerifyTran><ReceiptId>" + reference + "</ReceiptId></VerifyTran>"));
+    const double elapsed = MillisecondsSince(start);
+    if (verified.result != 0) throw std::runtime_error("verification: " + verified.Error());
+    requests = env.SignedRequests() - before;
+    state.SetIterationTime(elapsed / 1000.0);
+    times.push_back(elapsed);
+    floor.Sample();
+  }
+  env.Close(handle);
+  state.counters["requests"] = static_cast<double>(requests);
+  Report(state, times, rtt, static_cast<int>(requests), &floor);
+}
+BENCHMARK(BM_VerifyKnownPayment)->Unit(benchmark::kMillisecond)->UseManualTime()->Args({0, 0})->Args({0, 1})
+    ->Iterations(20);
+BENCHMARK(BM_VerifyKnownPayment)->Unit(benchmark::kMillisecond)->UseManualTime()->Args({30, 0})->Args({30, 1})
+    ->Iterations(8);
+
+// VERIFYTRAN after a BEGIN whose answer never came (the service stored the payment, then
+// dropped both attempts): the journal knows the BEGIN, not the id, so the listings decide.
+void BM_VerifyTimedOutBegin(benchmark::State& state) {
+  const int rtt = static_cast<int>(state.range(0));
+  Environment& env = Shared();
+  const int handle = env.Open(rtt);
+  FloorSampler floor(rtt);
+  std::vector<double> times;
+  int64_t requests = 0;
+  int n = 0;
+  for (auto _ : state) {
+    const std::string reference = "VT-" + std::to_string(rtt) + "-" + std::to_string(n++);
+    // Every attempt is dropped (curl itself repeats a request a kept connection lost).
+    env.Service().AddFault({{"kind", "close_after"}, {"count", 10}, {"method", "POST"}});
+    env.Expect("PAY",
+               Environment::Payment(handle, "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>12.50</Amount>"
+                                            "<Currency>EUR</Currency><Reference>" + reference + "</Reference>"),
+               -1);
+    env.Service().Control("DELETE", "/control/faults");
+    const int64_t before = env.SignedRequests();
+    const Clock::time_point start = Clock::now();
+    const DriverLibrary::Answer verified = env.Call(
+        "VERIFYTRAN", Environment::WithHandle(handle, "<VerifyTran><ReceiptId>" + reference + "</ReceiptId></VerifyTran>"));
+    const double elapsed = MillisecondsSince(start);
+    if (verified.Error() != "PENDING") throw std::runtime_error("verification: " + verified.Error());
+    requests = env.SignedRequests() - before;
+    state.SetIterationTime(elapsed / 1000.0);
+    times.push_back(elapsed);
+    floor.Sample();
+  }
+  env.Close(handle);
+  state.counters["requests"] = static_cast<double>(requests);
+  Report(state, times, rtt, static_cast<int>(requests), &floor);
+}
+BENCHMARK(BM_VerifyTimedOutBegin)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(0)->Iterations(20);
+BENCHMARK(BM_VerifyTimedOutBegin)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(30)->Iterations(8);
+
+// "Not found" among 1,200 accepted payments of the day: every listing read to its end.
+void BM_VerifyNotFound(benchmark::State& state) {
+  const int rtt = static_cast<int>(state.range(0));
+  Environment& env = Shared();
+  static bool seeded = false;
+  if (!seeded) {
+    nlohmann::json payments = nlohmann::json::array();
+    for (int i = 0; i < 1200; ++i) {
+      payments.push_back({{"amount_unit", 100 + i}, {"external_code", "NF" + std::to_string(i)}, {"status", "ACCEPTED"}});
+    }
+    env.Service().Control("POST", "/control/payments", payments);
+    seeded = true;
+  }
+  const int handle = env.Open(rtt);
+  FloorSampler floor(rtt);
+  std::vector<double> times;
+  int64_t requests = 0;
+  for (auto _ : state) {
+    const int64_t before = env.SignedRequests();
+    const Clock::time_point start = Clock::now();
+    const DriverLibrary::Answer verified =
+        env.Call("VERIFYTRAN", Environment::WithHandle(handle, "<VerifyTran><ReceiptId>ABSENT</ReceiptId></VerifyTran>"));
+    const double elapsed = MillisecondsSince(start);
+    if (verified.Error() != "Transaction with external_code ABSENT not found") {
+      throw std::runtime_error("verification: " + verified.Error());
+    }
+    requests = env.SignedRequests() - before;
+    state.SetIterationTime(elapsed / 1000.0);
+    times.push_back(elapsed);
+    floor.Sample();
+  }
+  env.Close(handle);
+  state.counters["requests"] = static_cast<double>(requests);
+  Report(state, times, rtt, static_cast<int>(requests), &floor);
+}
+BENCHMARK(BM_VerifyNotFound)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(0)->Iterations(5);
+BENCHMARK(BM_VerifyNotFound)->Unit(benchmark::kMillisecond)->UseManualTime()->Arg(30)->Iterations(2);
+
+// The journal's part of a BEGIN: the entry before the request and the answer after it, each
+// durable when it returns, against one signed request's floor.
+void BM_JournalBeginWrites(benchmark::State& state) {
+  FloorSampler floor(0);
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("qvpa-bench-journal-" + std::to_string(getpid()) + ".db");
+  std::vector<double> times;
+  {
+    auto journal = qvpa::PaymentJournal::Open(qvpa::FromUtf8(file.string()));
+    int n = 0;
+    times = TimeIterations(state, [&] {
+      qvpa::JournalEntry entry;
+      entry.reference = u"BENCH";
+      entry.amount_raw = 125000;
+      entry.currency = u"EUR";
+      entry.idempotency_key = qvpa::FromUtf8("key-" + std::to_string(n++));
+      entry.begun_ms = qvpa::PaymentJournal::NowMs();
+      entry.device = u"BENCH#1";
+      journal->RecordBegin(entry);
+      journal->RecordAnswer(entry.idempotency_key, u"id", u"PENDING");
+    }, &floor);
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(file.string() + suffix);
+  Report(state, times, 0, 1, &floor);
+}
+BENCHMARK(BM_JournalBeginWrites)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(100);
 
 }  // namespace
 

@@ -181,6 +181,11 @@ for BUILD_DIR in "$@"; do
   grep -q -- '-> 401' "$WORK/sim.out" && { cat "$WORK/sim.out"; fail "a signature did not verify"; }
   [[ $signed -ge 9 ]] || { cat "$WORK/sim.out"; fail "only $signed requests reached the simulator"; }
   echo "$signed requests answered, none refused for its signature"
+  # The session's verification read the payment by the id its journal kept.
+  ls "$LOGS"/LogFiles/Payment/QVPA_SATISPAY_10_Journal_*.db > /dev/null 2>&1 || fail "no payment journal in $LOGS"
+  grep -rqs --include='*.log' "from the journal" "$LOGS/LogFiles/Payment" ||
+    fail "VERIFYTRAN did not find the payment through the journal"
+  echo "payment journal kept and used"
 
   echo "---- certificates of an unknown authority and for another name are refused"
   KEYID=$(tr -d '\r' < "$WORK/session.out" | sed -n '/^--- GENERATE_KEYID$/{n;p;q}')

@@ -11,8 +11,10 @@
  *   on success, else 0. Nothing is thrown out of an export.
  * On Windows the strings are the system's (oleaut32); elsewhere the library exports its own
  * SysAllocString family, declared below: use it for what you pass in and get back.
- * On 32-bit Windows the exports are stdcall with undecorated names; link with
- * -Wl,--enable-stdcall-fixup (MinGW) or look them up with GetProcAddress. */
+ * On 32-bit Windows the exports are stdcall functions under undecorated names (PAY, not
+ * PAY@12): link with an import library that maps the decorated names to them (MinGW:
+ * dlltool -k -d tools/c-host/QVPA_SATISPAY_10_stdcall.def -l libQVPA_SATISPAY_10.a), or look
+ * them up with GetProcAddress as QVPA_SATISPAY_10_EXPORT. */
 #ifndef QVPA_SATISPAY_10_H_
 #define QVPA_SATISPAY_10_H_
 

@@ -46,7 +46,7 @@ class ScriptedClient final : public HttpsClient {
     if (fScript.next >= fScript.answers.size()) {
       throw EHttpsFailure(HttpsFailureKind::kConnect, u"Connection refused");
     }
-    return HttpsResponse{200, "OK", std::string(fScript.answers[fScript.next++])};
+    return HttpsResponse{200, "OK", std::string(fScript.answers[fScript.next++]), {}};
   }
 
  private:

@@ -220,6 +220,7 @@ Outcome Session::Run(const Exchange& exchange) {
   outcome.status_line = version + " " + std::to_string(status) +
                         (outcome.reason.empty() ? "" : " " + outcome.reason);
   outcome.content_type = QueryHeader(request.get(), WINHTTP_QUERY_CONTENT_TYPE);
+  outcome.date = QueryHeader(request.get(), WINHTTP_QUERY_DATE);
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available)) {

@@ -53,6 +53,7 @@ struct Outcome {
   std::string status_line;  // "HTTP/1.1 200 OK"
   std::string reason;       // "OK"
   std::string content_type;
+  std::string date;         // the Date header, empty when none
   std::string body;
 };
 

@@ -1,5 +1,5 @@
 // HTTPS exchanges with the payment service: method, absolute URL, ordered headers and body
-// out; status, reason phrase and body back. A client keeps its connection (and TLS session)
+// out; status, reason phrase, body and Date header back. A client keeps its connection (and TLS session)
 // from one request to the next and closes it when destroyed; each device owns one client, so
 // no connection is shared between devices. A kept connection that the server has closed is
 // replaced without the caller noticing. The trusted authorities are the process's shared
@@ -40,6 +40,7 @@ struct HttpsResponse {
   int32_t status = 0;
   std::string status_text;  // reason phrase of the status line, may be empty
   std::string body;         // bytes as received
+  std::string date;         // the Date header's value, empty when the answer has none
 };
 
 // What became of a request that got no complete answer.

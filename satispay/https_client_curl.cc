@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -59,13 +60,33 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// "Date:" in any letter case.
+bool IsDateHeader(std::string_view line) {
+  static constexpr std::string_view kName = "date:";
+  if (line.size() < kName.size()) return false;
+  for (size_t i = 0; i < kName.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) != kName[i]) return false;
+  }
+  return true;
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   const size_t bytes = size * count;
   std::string_view line(data, bytes);
   // Every status line (an interim 100 Continue included) starts a new header block;
   // the last one describes the final answer.
-  if (line.starts_with("HTTP/")) transfer->response.status_text = ReasonPhraseOfStatusLine(line);
+  if (line.starts_with("HTTP/")) {
+    transfer->response.status_text = ReasonPhraseOfStatusLine(line);
+    transfer->response.date.clear();
+  } else if (IsDateHeader(line)) {
+    std::string_view value = line.substr(5);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) {
+      value.remove_suffix(1);
+    }
+    transfer->response.date = value;
+  }
   return bytes;
 }
 

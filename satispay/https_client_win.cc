@@ -73,6 +73,7 @@ HttpsResponse WinHttpsClient::Send(const HttpsRequest& request) {
   response.status = outcome.status;
   response.status_text = std::move(outcome.reason);
   response.body = std::move(outcome.body);
+  response.date = std::move(outcome.date);
   return response;
 }
 

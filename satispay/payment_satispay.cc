@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 
@@ -16,6 +17,7 @@
 #include "io/io_handler_http.h"
 #include "request/payment_handler.h"
 #include "request/payment_sections.h"
+#include "satispay/clock_skew.h"
 #include "satispay/https_client.h"
 #include "satispay/json_utils.h"
 #include "satispay/module_resources.h"
@@ -282,6 +284,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   int32_t status = 0;
   std::u16string status_text;
   std::string body;
+  std::string answer_date;  // the answer's Date header
   // A repeat shares the request's time limit with the first attempt.
   const auto deadline = std::chrono::steady_clock::now() + request.total_timeout;
   // One client for the device's life, made at its first request; it connects then.
@@ -306,6 +309,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
       status = response.status;
       status_text = FromUtf8(response.status_text);
       body = std::move(response.body);
+      answer_date = std::move(response.date);
       break;
     } catch (const std::exception& failure) {
       const EQVError* own = dynamic_cast<const EQVError*>(&failure);
@@ -329,6 +333,14 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     }
   }
 
+  // A local clock far from the service's gets signed requests refused: said in the log.
+  const std::optional<int64_t> clock_ahead =
+      LocalClockAhead(answer_date, std::chrono::system_clock::now());
+  if (clock_ahead && std::abs(*clock_ahead) > kClockSkewWarningSeconds) {
+    Log(tQV_MessageType::let_info, u"kSATISPAY.ClockSkew",
+        u"WARNING: " + ClockOffsetText(*clock_ahead, answer_date) +
+            u"; signed requests may be refused");
+  }
   if (status == 200) {
     fJSONResponse = FromUtf8(body);
     Log(tQV_MessageType::let_info, u"kSATISPAY.Response", fJSONResponse);
@@ -343,7 +355,8 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     Log(tQV_MessageType::let_error, u"kSATISPAY.Unauthorized",
         u"KeyID=" + fKeyID + u" Host=" + GetHost() +
             u" (key not registered, a staging key against production or the reverse, or the"
-            u" local clock off)");
+            u" local clock off); " +
+            (clock_ahead ? ClockOffsetText(*clock_ahead, answer_date) : u"the answer has no Date"));
   }
   fIOHandlerHTTP->SetCustomError(status, status_text);
   return false;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -430,6 +431,57 @@ TEST_F(SatispayDeviceTest, RefusalsLogTheServiceBody) {
       << log;
   EXPECT_NE(log.find("kSATISPAY.Unauthorized:KeyID=key-1 Host=" + server_.HostPort()), std::string::npos)
       << log;
+}
+
+// Answers dated off the local clock: beyond a minute either way the device log warns with
+// the difference in seconds; a 401 says how far off the clock is in any case.
+TEST_F(SatispayDeviceTest, AnswersDatedOffTheLocalClockAreLogged) {
+  const auto dated = [](int status, const std::string& body, int offset_seconds) -> Answer {
+    return [=](const Seen&, httplib::Response& res) {
+      const std::time_t at = std::time(nullptr) + offset_seconds;
+      std::tm utc{};
+      gmtime_r(&at, &utc);
+      char date[40];
+      std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+      res.status = status;
+      res.set_header("Date", date);
+      res.set_content(body, "application/json");
+    };
+  };
+  std::u16string log_file;
+  {
+    auto device = Open();
+    const std::string begin = "<Action>PAY</Action><Phase>BEGIN</Phase><Amount>1</Amount>";
+    service_.SetAnswer(dated(200, kPending, 300));  // the service's clock 5 minutes later
+    log_file = Pay(*device, begin).LogFileName;
+    service_.SetAnswer(dated(200, kPending, -30));  // within a minute: no warning
+    EXPECT_FALSE(Pay(*device, begin).Error);
+    service_.SetAnswer(dated(401, R"({"code":34,"message":"Invalid signature"})", -90));
+    EXPECT_EQ(Pay(*device, begin).ErrorText, u"Unauthorized");
+    service_.SetAnswer(dated(401, R"({"code":34,"message":"Invalid signature"})", 20));
+    EXPECT_EQ(Pay(*device, begin).ErrorText, u"Unauthorized");
+  }
+  const std::string log = ReadFile(log_file);
+  std::vector<std::string> warnings;
+  const std::regex warning(
+      R"(kSATISPAY\.ClockSkew:WARNING: the local clock is (\d+) s (ahead of|behind) the )"
+      R"(service's Date \([^)]+ GMT\); signed requests may be refused)");
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), warning); it != std::sregex_iterator();
+       ++it) {
+    warnings.push_back((*it)[2].str() + " " + (*it)[1].str());
+  }
+  // A second may pass between the answer and its reading.
+  ASSERT_EQ(warnings.size(), 2u) << log;
+  EXPECT_TRUE(warnings[0] == "behind 300" || warnings[0] == "behind 299") << warnings[0];
+  EXPECT_TRUE(warnings[1] == "ahead of 90" || warnings[1] == "ahead of 91") << warnings[1];
+  const std::regex unauthorized(R"(kSATISPAY\.Unauthorized:KeyID=key-1 Host=[^ ]+ \(.*\); the local clock is (\d+) s (ahead of|behind) the service's Date)");
+  std::vector<std::string> offsets;
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), unauthorized); it != std::sregex_iterator(); ++it) {
+    offsets.push_back((*it)[2].str() + " " + (*it)[1].str());
+  }
+  ASSERT_EQ(offsets.size(), 2u) << log;
+  EXPECT_TRUE(offsets[0] == "ahead of 90" || offsets[0] == "ahead of 91") << offsets[0];
+  EXPECT_TRUE(offsets[1] == "behind 20" || offsets[1] == "behind 19") << offsets[1];
 }
 
 // A creation cut off after it went out is sent once more with the same key (and a new

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Demo: a host session against the driver library, through qvpa-host.
+# Demo: a host session against the driver library, through qvpa-host; each request is
+# printed before its result.
 # Usage: tools/demo.sh <build dir>
 set -euo pipefail
 
@@ -23,11 +24,11 @@ section() { printf '\n==== %s ====\n' "$1"; }
 
 # ---- Driver basics: version, status, open and close of a device ----
 section "VERSION of QVPA_SATISPAY_10 (and of an unknown name: empty)"
-"$HOST" --library "$LIBRARY" VERSION --text QVPA_SATISPAY_10
-"$HOST" --library "$LIBRARY" VERSION --text qvpa_satispay_10
+"$HOST" --library "$LIBRARY" --show-requests VERSION --text QVPA_SATISPAY_10
+"$HOST" --library "$LIBRARY" --show-requests VERSION --text qvpa_satispay_10
 
 section "GETSTATUS (needs no request)"
-"$HOST" --library "$LIBRARY" GETSTATUS --text ""
+"$HOST" --library "$LIBRARY" --show-requests GETSTATUS --text ""
 
 section "OPEN and CLOSE of a device on one loaded library"
 cat > "$WORK/basics.script" <<'SCRIPT'
@@ -53,7 +54,7 @@ CALL OPEN expect=-1
 <Request><Driver>QVPA_SATISPAY_10</Driver><LogId>DEMO</LogId><Connection><Type>Com</Type></Connection></Request>
 END
 SCRIPT
-"$HOST" --library "$LIBRARY" --script "$WORK/basics.script"
+"$HOST" --library "$LIBRARY" --show-requests --script "$WORK/basics.script"
 
 section "Logs"
 echo "Application log folder: $QVPA_LOG_DIR/LogFiles"
@@ -137,7 +138,7 @@ CALL CLOSE expect=0
 END
 SCRIPT
 section "POS session: key, open, pay, verify, refund, day close, totals, close"
-"$HOST" --library "$LIBRARY" --script "$WORK/session.script"
+"$HOST" --library "$LIBRARY" --show-requests --script "$WORK/session.script"
 
 section "Stopping the local payment service"
 kill "$SIM_PID"

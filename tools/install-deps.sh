@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libssl-dev libcurl4-openssl-dev libexpat1-dev
           nlohmann-json3-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-          openssl curl clang libclang-rt-dev)
+          openssl curl clang libclang-rt-dev python3)
 # The spooler channel and its test scheduler, without the desktop printing stack they recommend.
 spool_packages=(libcups2-dev cups-daemon libcairo2-dev zlib1g-dev)
 missing() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows builds under Wine: for each build folder given, its unit tests (ctest), a POS
 # session of the Windows qvpa-host against the native service simulator (every request
-# signed by the DLL and checked by the simulator), the refusal of certificates from an
+# signed by the DLL and checked by the simulator), a payment by the C host built against
+# the public header (include/QVPA_SATISPAY_10.h), the refusal of certificates from an
 # unknown authority or for another name, and the library unloaded without CLOSE 100 times.
 # A 64-bit build runs under Wine's 64-bit loader, started directly. A 32-bit build runs under
 # Debian's `wine` wrapper (the 32-bit loader) where this kernel can execute 32-bit programs;
@@ -166,7 +167,7 @@ for BUILD_DIR in "$@"; do
   (cd "$BUILD_DIR" && ctest --output-on-failure -j 2) || fail "unit tests of $BUILD_DIR"
 
   echo "---- POS session against the simulator"
-  start_sim "sim" --cert-dir "$WORK/sim" --token WINTEST --accept-after 2
+  start_sim "sim" --cert-dir "$WORK/sim" --token WINTEST --token WINCHOST --accept-after 2
   trust_ca "$WORK/sim/ca.pem"
   LOGS="$WORK/logs-$(basename "$BUILD_DIR")"
   mkdir -p "$LOGS"
@@ -186,6 +187,12 @@ for BUILD_DIR in "$@"; do
   grep -rqs --include='*.log' "from the journal" "$LOGS/LogFiles/Payment" ||
     fail "VERIFYTRAN did not find the payment through the journal"
   echo "payment journal kept and used"
+
+  echo "---- the C host, built against the public header, pays once"
+  "${WINE[@]}" "$BIN/pay_once.exe" WINCHOST "CHOST-$(date +%H%M%S)" > "$WORK/c-host.out" 2>&1 ||
+    { cat "$WORK/c-host.out"; fail "C host session"; }
+  grep -q '^>>> CLOSE' "$WORK/c-host.out" || { cat "$WORK/c-host.out"; fail "C host session"; }
+  echo "key, open, payment and close through the public header's declarations"
 
   echo "---- certificates of an unknown authority and for another name are refused"
   KEYID=$(tr -d '\r' < "$WORK/session.out" | sed -n '/^--- GENERATE_KEYID$/{n;p;q}')

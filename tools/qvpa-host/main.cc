@@ -40,6 +40,15 @@ std::string ReadFileText(const std::string& aPath) {
   return ReadAll(in);
 }
 
+// With --show-requests each request (after substitution) is printed before its result.
+bool show_requests = false;
+
+void PrintRequest(const std::string& aExport, const std::string& aRequest) {
+  if (!show_requests) return;
+  std::cout << "--- " << aExport << " request:\n" << aRequest;
+  if (aRequest.empty() || aRequest.back() != '\n') std::cout << "\n";
+}
+
 void Print(const std::string& aExport, const Answer& a) {
   std::cout << "--- " << aExport << "\n";
   if (!a.output.empty()) std::cout << a.output << "\n";
@@ -54,7 +63,9 @@ int RunScript(DriverLibrary& aLibrary, const std::string& aScript) {
     Answer answer;
     bool reached = step.until_element.empty();
     for (int call = 1; call <= step.max_calls; ++call) {
-      answer = aLibrary.Call(step.export_name, values.Substitute(step.request));
+      const std::string request = values.Substitute(step.request);
+      PrintRequest(step.export_name, request);
+      answer = aLibrary.Call(step.export_name, request);
       values.Record(answer.output, answer.error);
       Print(step.export_name, answer);
       if (!step.until_element.empty() &&
@@ -78,13 +89,63 @@ int RunScript(DriverLibrary& aLibrary, const std::string& aScript) {
   return 0;
 }
 
-void Usage() {
-  std::cerr << "usage: qvpa-host [--library PATH] EXPORT [--text TEXT | FILE | -]\n"
-               "       qvpa-host [--library PATH] [--repeat N] --script FILE\n"
-               "Calls an export of the driver library (default: " << qvpa::host::LibraryFileName()
-            << " beside this tool) with the request\ntext, the file or standard input, and "
-               "prints the result document, error text and result code.\nWith --repeat the library is "
-               "loaded, the script run and the library unloaded N times.\n";
+void Usage(std::ostream& out) {
+  out << "usage: qvpa-host [--library PATH] [--show-requests] EXPORT [--text TEXT | FILE | -]\n"
+         "       qvpa-host [--library PATH] [--show-requests] [--repeat N] --script FILE\n"
+         "\n"
+         "Loads the driver library (default: " << qvpa::host::LibraryFileName()
+      << " beside this tool) like a point-of-sale\n"
+         "host, calls an export with the request text, the file or standard input, and prints\n"
+         "the result document, the error text and the result code.\n"
+         "\n"
+         "A single call loads the library, calls it and unloads it: no device handle survives\n"
+         "from one run to the next. Use a script for a session (OPEN, PAY, ..., CLOSE).\n"
+         "With --repeat the library is loaded, the script run and the library unloaded N times.\n"
+         "With --show-requests each request is printed before its result.\n"
+         "\n"
+         "Exports (each: request in, result document, error text and result code out):\n"
+         "  OPEN            open a device: <Driver>, <LogId>, <Connection>, <Parameters>\n"
+         "  CLOSE           close the device of <Handle>\n"
+         "  PAY             <Handle> and <Payment>: PAY (BEGIN, DO, COMMIT, ROLLBACK), REFUND, VOID\n"
+         "  REPRINT         <Handle> and <Reprint>\n"
+         "  GETSTATUS       no request; always 0\n"
+         "  DAYCLOSE        <Handle> and <DayClose>\n"
+         "  GETTOTALS       <Handle> and <GetTotals>\n"
+         "  VERIFYTRAN      <Handle> and <VerifyTran><ReceiptId>reference</ReceiptId>\n"
+         "  VERSION         a driver name, e.g. QVPA_SATISPAY_10\n"
+         "  GENERATE_KEYID  token=<activation token>|staging=<true|false>; 1 on success\n"
+         "\n"
+         "Script syntax:\n"
+         "  # comment                      (outside a request)\n"
+         "  CALL <EXPORT> [expect=<code>] [until=<Element>=<value> [max=<n>] [every=<ms>]]\n"
+         "  <request, any number of lines>\n"
+         "  END\n"
+         "In a request ${Name} is the text of element Name in the latest result that had it,\n"
+         "${Output} the whole last result, ${ErrorMessage} the last error text and ${env:NAME}\n"
+         "an environment variable. expect= stops the script when the result code differs;\n"
+         "until= repeats the call (at most max times, every ms apart) until the element has the\n"
+         "value.\n"
+         "\n"
+         "Example:\n"
+         "  CALL OPEN expect=0\n"
+         "  <Request><Driver>QVPA_SATISPAY_10</Driver><LogId>POS1</LogId>\n"
+         "    <Connection><Type>http</Type></Connection>\n"
+         "    <Parameters><KeyID>${env:KEYID}</KeyID></Parameters></Request>\n"
+         "  END\n"
+         "  CALL PAY expect=0\n"
+         "  <Request><Handle>${Handle}</Handle><Payment><Action>PAY</Action><Phase>BEGIN</Phase>\n"
+         "    <Amount>12.50</Amount><Currency>EUR</Currency><Reference>R-1</Reference></Payment></Request>\n"
+         "  END\n"
+         "  CALL PAY until=Error=False max=60 every=1000\n"
+         "  <Request><Handle>${Handle}</Handle><Payment><Action>PAY</Action><Phase>DO</Phase>\n"
+         "    <Attributes>${PaymentNumber}</Attributes></Payment></Request>\n"
+         "  END\n"
+         "  CALL PAY expect=0\n"
+         "  <Request><Handle>${Handle}</Handle><Payment><Action>PAY</Action><Phase>COMMIT</Phase></Payment></Request>\n"
+         "  END\n"
+         "  CALL CLOSE expect=0\n"
+         "  <Request><Handle>${Handle}</Handle></Request>\n"
+         "  END\n";
 }
 
 }  // namespace
@@ -107,26 +168,28 @@ int main(int argc, char** argv) {
     } else if (arg == "--repeat" && has_value) {
       repeat = std::atoi(argv[++i]);
       if (repeat < 1) {
-        Usage();
+        Usage(std::cerr);
         return 2;
       }
+    } else if (arg == "--show-requests") {
+      show_requests = true;
     } else if (arg == "--text" && has_value) {
       text = argv[++i];
       have_text = true;
     } else if (arg == "-h" || arg == "--help") {
-      Usage();
+      Usage(std::cout);
       return 0;
     } else if (export_name.empty() && script.empty() && arg[0] != '-') {
       export_name = arg;
     } else if (file.empty()) {
       file = arg;
     } else {
-      Usage();
+      Usage(std::cerr);
       return 2;
     }
   }
   if (script.empty() == export_name.empty()) {
-    Usage();
+    Usage(std::cerr);
     return 2;
   }
   try {
@@ -148,6 +211,7 @@ int main(int argc, char** argv) {
     DriverLibrary driver(library);
     std::string request = text;
     if (!have_text) request = (file.empty() || file == "-") ? ReadAll(std::cin) : ReadFileText(file);
+    PrintRequest(export_name, request);
     Print(export_name, driver.Call(export_name, request));
     return 0;
   } catch (const std::exception& e) {

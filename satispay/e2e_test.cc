@@ -170,6 +170,28 @@ TEST_F(SatispayEndToEndTest, VerificationUnderEveryReadingOfTheListing) {
   }
 }
 
+// Right after a BEGIN that got no answer, the service may still store the payment: until
+// it shows, verification says "incomplete", never "not found"; then it finds it.
+TEST_F(SatispayEndToEndTest, VerificationRightAfterALostBeginIsNeverNotFound) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID><RequestTimeout>500</RequestTimeout>");
+  service_.AddFault({{"kind", "delay"}, {"delay_ms", 2500}, {"method", "POST"}});
+  ASSERT_EQ(Begin(handle, "6", "INFLIGHT-1").result, -1);
+  const auto verify = [&] {
+    return Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>INFLIGHT-1</ReceiptId></VerifyTran>"));
+  };
+  const DriverLibrary::Answer early = verify();  // the service is still holding the creation
+  EXPECT_EQ(early.result, -1);
+  EXPECT_EQ(early.Error().rfind("Verification incomplete: the BEGIN with this reference 0 s ago got no answer", 0), 0u)
+      << early.Error();
+  std::string last;
+  for (int i = 0; i < 40 && last != "PENDING"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    last = verify().Error();
+    ASSERT_TRUE(last == "PENDING" || last.rfind("Verification incomplete: ", 0) == 0) << last;
+  }
+  EXPECT_EQ(last, "PENDING");
+}
+
 // A host killed right after BEGIN returned: a new process finds the payment through the
 // journal, even where the listing could not show it.
 TEST_F(SatispayEndToEndTest, VerificationAfterTheHostWasKilled) {

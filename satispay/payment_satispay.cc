@@ -45,6 +45,8 @@ constexpr int32_t kPut = static_cast<int32_t>(SatispayMethod::Put);
 constexpr int32_t kGet = static_cast<int32_t>(SatispayMethod::Get);
 constexpr double kMillisecondsPerDay = 86400000.0;
 constexpr double kUnixEpochDays = 25569.0;  // 1 January 1970 as a TDateTime
+// How long after its time limit an unanswered BEGIN is still taken as possibly in flight.
+constexpr int64_t kUnansweredBeginGraceMs = 60000;
 constexpr const char16_t* kWaitHeader = u"x-satispay-response-wait-time";
 
 // A path segment or query value taken from outside (the host's request, the service's
@@ -586,6 +588,17 @@ bool kPayment_SATISPAY::VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& a
   if (GetTransactionsByRange(aReceipt.ReceiptId(), std::floor(Now()), begun ? &*begun : nullptr)) {
     if (begun) JournalAnswer(begun->idempotency_key);
     return ReadPaymentResponse(aReceipt, aResult);
+  }
+  // A BEGIN that got no answer may still be stored by the service for a while after the
+  // device gave up: "not found" then would have the till charge the customer twice.
+  if (begun && begun->payment_id.empty()) {
+    const int64_t since = PaymentJournal::NowMs() - begun->begun_ms;
+    if (since < begun->time_limit_ms + kUnansweredBeginGraceMs) {
+      aResult.Error = true;
+      aResult.ErrorText = u"Verification incomplete: the BEGIN with this reference " + IntToStr(since / 1000) +
+                          u" s ago got no answer and the service may still store it; ask again in a minute";
+      return false;
+    }
   }
   aResult.Error = true;
   aResult.ErrorText = u"Transaction with external_code " + aReceipt.ReceiptId() + u" not found";

@@ -149,6 +149,27 @@ TEST_F(SatispayEndToEndTest, VerificationUnderEveryReadingOfTheListing) {
   }
 }
 
+// A refund carries no external code (the service makes it from the parent): a listing that
+// holds refunds still lets verification answer "not found" for a reference nobody used.
+TEST_F(SatispayEndToEndTest, RefundsInTheListingLeaveNotFoundCertain) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  const DriverLibrary::Answer begin = Begin(handle, "10", "PAID-1");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const std::string id = begin.Field("PaymentNumber");
+  service_.Control("POST", "/control/payments/" + id + "/accept");
+  ASSERT_EQ(Pay(handle, "<Action>PAY</Action><Phase>DO</Phase><Attributes>" + id + "</Attributes>").result, 0);
+  ASSERT_EQ(Pay(handle, "<Action>REFUND</Action><Amount>4</Amount><Currency>EUR</Currency><RefundReference>"
+                        "<PaymentId>" + id + "</PaymentId></RefundReference>").result, 0);
+  const DriverLibrary::Answer absent =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>NOBODY</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(absent.result, -1);
+  EXPECT_EQ(absent.Error(), "Transaction with external_code NOBODY not found");
+  const DriverLibrary::Answer paid =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>PAID-1</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(paid.result, 0) << paid.Error();
+  EXPECT_EQ(paid.Field("PaymentNumber"), id);
+}
+
 TEST_F(SatispayEndToEndTest, WholePosSession) {
   const std::string key_id = RegisterKey();
   ASSERT_FALSE(key_id.empty());

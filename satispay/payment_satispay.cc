@@ -646,7 +646,10 @@ kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u1
         ++search.searched;
         last_id = kJSONUtils::GetString(&payment, u"id");
         const auto code_member = payment.is_object() ? payment.find("external_code") : payment.end();
-        if (!payment.is_object() || code_member == payment.end() || !code_member->is_string()) {
+        // A refund cannot be the payment a BEGIN made: its missing code leaves no doubt.
+        const bool refund = kJSONUtils::GetString(&payment, u"type") == u"REFUND_TO_BUSINESS" ||
+                            kJSONUtils::GetString(&payment, u"flow") == u"REFUND";
+        if (!payment.is_object() || (!refund && (code_member == payment.end() || !code_member->is_string()))) {
           ++search.without_code;
         }
         const std::u16string code = kJSONUtils::GetString(&payment, u"external_code");

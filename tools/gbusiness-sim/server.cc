@@ -343,7 +343,18 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
     store_.SetListingReading(body["external_codes"].get<bool>(), body["timestamp"] == "created_after");
     Send(response, JsonAnswer(nlohmann::json::object()));
   } else if (path == "/control/payments" && method == "GET") {
-    Send(response, JsonAnswer({{"data", store_.All()}}));
+    // Optional filters, each an exact match: id, external_code, parent_payment_uid.
+    nlohmann::json all = store_.All();
+    nlohmann::json chosen = nlohmann::json::array();
+    for (nlohmann::json& payment : all) {
+      bool keep = true;
+      for (const char* field : {"id", "external_code", "parent_payment_uid"}) {
+        if (request.has_param(field) && payment.value(field, std::string()) != request.get_param_value(field))
+          keep = false;
+      }
+      if (keep) chosen.push_back(std::move(payment));
+    }
+    Send(response, JsonAnswer({{"data", chosen}}));
   } else if (path == "/control/payments" && method == "POST" && body.is_array()) {
     nlohmann::json added = nlohmann::json::array();
     for (const nlohmann::json& item : body) {

@@ -273,6 +273,12 @@ TEST_F(SimServerTest, FaultsAfterTheWorkIsDone) {
   EXPECT_EQ(faults, (std::vector<std::string>{"reset_during", "slow", "close_kept", ""}));
   EXPECT_EQ(recorded.at(0)["seq"], 2);
   EXPECT_EQ(Control("GET", "/control/requests?key_id=nobody")["requests"], json::array());
+  const json by_code = Control("GET", "/control/payments?external_code=R")["data"];
+  EXPECT_EQ(by_code, json::array());
+  const std::string first = Control("GET", "/control/payments")["data"].back()["id"];
+  const json by_id = Control("GET", "/control/payments?id=" + first)["data"];
+  ASSERT_EQ(by_id.size(), 1u);
+  EXPECT_EQ(by_id[0]["amount_unit"], 300);
 }
 
 // Random faults from the control side: at rate 1 every request meets one, counted per kind, and

@@ -170,6 +170,39 @@ TEST_F(SatispayEndToEndTest, RefundsInTheListingLeaveNotFoundCertain) {
   EXPECT_EQ(paid.Field("PaymentNumber"), id);
 }
 
+// The service takes a request on a kept connection and closes it unanswered: the transport
+// sends the request once more over a new connection, and the device log shows both sendings.
+TEST_F(SatispayEndToEndTest, RequestSentAgainByTheTransportShowsInTheLog) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  const DriverLibrary::Answer begin = Begin(handle, "2", "KEPT-1");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const std::string id = begin.Field("PaymentNumber");
+  service_.AddFault({{"kind", "close"}, {"method", "GET"}});
+  const DriverLibrary::Answer pending =
+      Pay(handle, "<Action>PAY</Action><Phase>DO</Phase><Attributes>" + id + "</Attributes>");
+  EXPECT_EQ(pending.Error(), "PENDING");
+  int reads = 0;
+  const json received = service_.Control("GET", "/control/requests");
+  for (const json& r : received["requests"]) {
+    if (r["method"] == "GET" && r["target"].get<std::string>().find(id) != std::string::npos) ++reads;
+  }
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(Call("CLOSE", WithHandle(handle, "")).result, 0);
+
+  // Lines reach the file from the log's own thread.
+  int resent = -1;
+  for (int wait = 0; wait < 200 && resent < 1; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    resent = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root_ / "host" / "LogFiles" / "Payment")) {
+      if (entry.path().filename().string().rfind("QVPA_SATISPAY_10_POS1_", 0) != 0) continue;
+      std::ifstream in(entry.path());
+      for (std::string line; std::getline(in, line);) resent += line.find("kSATISPAY.Resent:") != std::string::npos;
+    }
+  }
+  EXPECT_EQ(resent, 1);
+}
+
 TEST_F(SatispayEndToEndTest, WholePosSession) {
   const std::string key_id = RegisterKey();
   ASSERT_FALSE(key_id.empty());

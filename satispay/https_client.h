@@ -40,6 +40,9 @@ struct HttpsResponse {
   int32_t status = 0;
   std::string status_text;  // reason phrase of the status line, may be empty
   std::string body;         // bytes as received
+  // How often the request went out: 2 when a kept connection died unanswered and the
+  // transport sent it once more over a new one by itself.
+  int sends = 1;
 };
 
 // What became of a request that got no complete answer.
@@ -53,12 +56,15 @@ enum class HttpsFailureKind {
 
 class EHttpsFailure : public EQVError {
  public:
-  EHttpsFailure(HttpsFailureKind aKind, std::u16string aMessage)
-      : EQVError(std::move(aMessage)), kind_(aKind) {}
+  EHttpsFailure(HttpsFailureKind aKind, std::u16string aMessage, int aSends = 1)
+      : EQVError(std::move(aMessage)), kind_(aKind), sends_(aSends) {}
   HttpsFailureKind Kind() const { return kind_; }
+  // How often the request went out before it failed (0 when it never did), as HttpsResponse::sends.
+  int Sends() const { return sends_; }
 
  private:
   HttpsFailureKind kind_;
+  int sends_;
 };
 
 class HttpsClient {

@@ -299,6 +299,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     request.headers.insert(request.headers.end(), unsigned_headers.begin(), unsigned_headers.end());
     try {
       HttpsResponse response = fHttpsClient->Execute(request);
+      LogResends(response.sends);
       status = response.status;
       status_text = FromUtf8(response.status_text);
       body = std::move(response.body);
@@ -306,11 +307,12 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     } catch (const std::exception& failure) {
       const EQVError* own = dynamic_cast<const EQVError*>(&failure);
       const std::u16string message = own != nullptr ? own->Message() : FromUtf8(failure.what());
+      const auto* transport = dynamic_cast<const EHttpsFailure*>(&failure);
+      if (transport != nullptr) LogResends(transport->Sends());
       Log(tQV_MessageType::let_error, u"kSATISPAY.ExecuteRequest", message);
       // A creation that went out and was cut off unanswered may have been stored: the same
       // key makes the service answer with that payment instead of making a second one.
       // After a time-out the host decides.
-      const auto* transport = dynamic_cast<const EHttpsFailure*>(&failure);
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       if (creation && attempt == 1 && transport != nullptr &&
@@ -343,6 +345,15 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   }
   fIOHandlerHTTP->SetCustomError(status, status_text);
   return false;
+}
+
+// Every sending shows in the log: the transport sends a request once more by itself when a
+// kept connection died before any answer.
+void kPayment_SATISPAY::LogResends(int aSends) {
+  for (int extra = 1; extra < aSends; ++extra) {
+    Log(tQV_MessageType::let_info, u"kSATISPAY.Resent",
+        u"sent once more over a new connection: the kept one closed without an answer");
+  }
 }
 
 // ---- Payment flow ----

@@ -46,6 +46,8 @@ class kPayment_SATISPAY : public kPaymentDevice {
   explicit kPayment_SATISPAY(kPaymentHandler& aHandler);
   ~kPayment_SATISPAY() override;
 
+  // Logs a line for each extra sending of the last request by the transport.
+  void LogResends(int aSends);
   // Sends one request below the API prefix (aResource, then "/" + aId or aQuery) with
   // fJSONRequest as body; true when the service answered 200, fJSONResponse then holding
   // the body. Other answers and transport failures are logged and recorded in the

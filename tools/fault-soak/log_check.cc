@@ -7,7 +7,8 @@ namespace qvpa::soak {
 namespace {
 
 constexpr char kMethod[] = "kSATISPAY.Method:";
-constexpr char kRetry[] = "kSATISPAY.Retry:";
+constexpr char kRetry[] = "kSATISPAY.Retry:";    // the driver sends a creation again
+constexpr char kResent[] = "kSATISPAY.Resent:";  // the transport sent a request again
 constexpr char kResponse[] = "kSATISPAY.Response:";
 
 // The message of a line after its time stamp and level.
@@ -42,7 +43,7 @@ DeviceLog ReadDeviceLog(const std::string& text) {
     }
     if (StartsWith(message, kMethod)) {
       log.requests.push_back({message.substr(sizeof(kMethod) - 1), 1, false});
-    } else if (StartsWith(message, kRetry) && !log.requests.empty()) {
+    } else if ((StartsWith(message, kRetry) || StartsWith(message, kResent)) && !log.requests.empty()) {
       ++log.requests.back().attempts;
     } else if (StartsWith(message, kResponse) && !log.requests.empty()) {
       log.requests.back().answered = true;

@@ -12,6 +12,7 @@ const std::string kLog = Line("kSATISPAY.PayBegin:") + Line("kSATISPAY.Method:PO
                          "2026-12-11 00:50:01:003 - ERROR - kSATISPAY.ExecuteRequest:Connection dropped\r\n" +
                          Line("kSATISPAY.Retry:Idempotency-Key=k1") + Line("kSATISPAY.Response:{\"id\":\"p1\"}") +
                          Line("kSATISPAY.Method:GET /g_business/v1/payments/p1") +
+                         Line("kSATISPAY.Resent:sent once more over a new connection") +
                          Line("kSATISPAY.Response:500 Internal Server Error");
 
 TEST(LogCheck, ReadsRequestsWithTheirRepeatsAndAnswers) {
@@ -20,6 +21,7 @@ TEST(LogCheck, ReadsRequestsWithTheirRepeatsAndAnswers) {
   ASSERT_EQ(log.requests.size(), 2u);
   EXPECT_EQ(log.requests[0].request, "POST /g_business/v1/payments");
   EXPECT_EQ(log.requests[0].attempts, 2);
+  EXPECT_EQ(log.requests[1].attempts, 2);
   EXPECT_TRUE(log.requests[1].answered);
 }
 
@@ -35,6 +37,8 @@ TEST(LogCheck, FindsWhatTheLogDoesNotAccountFor) {
       {"everything, the repeat included", kLog, {post, post, get}, 0},
       {"a refused connection never arrived", kLog, {get}, 0},
       {"a third copy of a request sent twice", kLog, {post, post, post, get}, 1},
+      {"a request the transport sent again", kLog, {post, get, get}, 0},
+      {"a third copy of that", kLog, {post, get, get, get}, 1},
       {"out of order", kLog, {get, post}, 1},
       {"a request the log never saw", kLog, {post, "GET /g_business/v1/daily_closure/20261211"}, 1},
       {"a cut last line", kLog + "2026-12-11 00:50:01:004 - kSATISPAY.Meth", {}, 1},

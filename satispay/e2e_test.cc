@@ -203,6 +203,28 @@ TEST_F(SatispayEndToEndTest, RequestSentAgainByTheTransportShowsInTheLog) {
   EXPECT_EQ(resent, 1);
 }
 
+// One listing page that failed, was not JSON, or announced more with nothing on it is asked
+// for again: a verification still ends clean, found or not found.
+TEST_F(SatispayEndToEndTest, VerificationRidesOverOneFailedListingPage) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  ASSERT_EQ(Begin(handle, "3", "LISTED-1").result, 0);
+  const json faults[] = {{{"kind", "status"}, {"status", 503}, {"method", "GET"}},
+                         {{"kind", "bad_json"}, {"method", "GET"}},
+                         {{"kind", "endless_paging"}},
+                         {{"kind", "close"}, {"method", "GET"}, {"count", 2}}};
+  for (const json& fault : faults) {
+    SCOPED_TRACE(fault.dump());
+    service_.AddFault(fault);
+    const DriverLibrary::Answer found =
+        Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>LISTED-1</ReceiptId></VerifyTran>"));
+    EXPECT_EQ(found.Error(), "PENDING");
+    service_.AddFault(fault);
+    const DriverLibrary::Answer absent =
+        Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>NOBODY</ReceiptId></VerifyTran>"));
+    EXPECT_EQ(absent.Error(), "Transaction with external_code NOBODY not found");
+  }
+}
+
 TEST_F(SatispayEndToEndTest, WholePosSession) {
   const std::string key_id = RegisterKey();
   ASSERT_FALSE(key_id.empty());
@@ -395,7 +417,8 @@ TEST_F(SatispayEndToEndTest, VerificationFindsPaymentsOfEveryStatus) {
   EXPECT_EQ(dropped.Field("PaymentNumber"), canceled);
   EXPECT_EQ(verify("REF-NONE").Error(), "Transaction with external_code REF-NONE not found");
 
-  service_.AddFault({{"kind", "bad_json"}, {"method", "GET"}, {"path", "/g_business/v1/payments"}});
+  // Not JSON however often the page is asked for (three times).
+  service_.AddFault({{"kind", "bad_json"}, {"method", "GET"}, {"path", "/g_business/v1/payments"}, {"count", 3}});
   const DriverLibrary::Answer broken = verify("REF-OLD");
   EXPECT_EQ(broken.result, -1);
   EXPECT_EQ(broken.Error().rfind("Invalid JSON: ", 0), 0u) << broken.Error();

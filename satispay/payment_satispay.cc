@@ -638,12 +638,29 @@ kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u1
         query = u"?limit=20";
       }
       query += status_query;
-      fJSONResponse.clear();  // a failed request leaves it so
-      if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) {
-        search.failed = true;
-        return search;
+      // A listing page is only read: one that failed, was not JSON, or announced more with
+      // nothing on it is asked for again. A whole day's search reads many pages, and one
+      // failed page would otherwise fail the search.
+      json answer;
+      for (int attempt = 1;; ++attempt) {
+        fJSONResponse.clear();  // a failed request leaves it so
+        if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) {
+          if (attempt < kListingPageTries) continue;
+          search.failed = true;
+          return search;
+        }
+        try {
+          answer = ReadListingPage();
+        } catch (const EQVError&) {
+          if (attempt < kListingPageTries) continue;
+          throw;
+        }
+        const json* items = kJSONUtils::GetArray(&answer, u"data");
+        const auto announced = answer.find("has_more");
+        const bool empty_with_more =
+            items->empty() && announced != answer.end() && announced->is_boolean() && announced->get<bool>();
+        if (!empty_with_more || attempt == kListingPageTries) break;
       }
-      const json answer = ReadListingPage();
       const auto has_more = answer.find("has_more");
       if (has_more != answer.end() && has_more->is_boolean()) more = has_more->get<bool>();
       const json* data = kJSONUtils::GetArray(&answer, u"data");

@@ -37,6 +37,7 @@ class kPayment_SATISPAY : public kPaymentDevice {
   static constexpr std::chrono::milliseconds kDefaultTotalTimeout{30000};
   // Pages of each status's payment listing that one verification reads at most.
   static constexpr int kVerifyPagesPerStatus = 500;
+  static constexpr int kListingPageTries = 3;  // sendings of one listing page that failed
   // Longest wait the device parameter AcceptanceWait may ask of the service, in seconds.
   static constexpr int kMaxAcceptanceWait = 25;
 

@@ -1,6 +1,8 @@
 #include "tools/fault-soak/device_worker.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <set>
 
 namespace qvpa::soak {
@@ -70,7 +72,8 @@ std::string Call::Field(const std::string& aName) const {
 }
 
 DeviceWorker::DeviceWorker(int aIndex, qvpa::host::DriverLibrary& aLibrary, const GroundTruth& aTruth,
-                           SoakRun& aRun, std::string aKeyId, int aHandle, std::chrono::milliseconds aRequestTimeout)
+                           SoakRun& aRun, std::string aKeyId, int aHandle, std::chrono::milliseconds aRequestTimeout,
+                           const std::filesystem::path& aFolder)
     : index_(aIndex),
       library_(aLibrary),
       truth_(aTruth),
@@ -78,7 +81,26 @@ DeviceWorker::DeviceWorker(int aIndex, qvpa::host::DriverLibrary& aLibrary, cons
       key_id_(std::move(aKeyId)),
       handle_(aHandle),
       request_timeout_(aRequestTimeout),
-      random_(aRun.seed() * 1000 + static_cast<uint64_t>(aIndex)) {}
+      random_(aRun.seed() * 1000 + static_cast<uint64_t>(aIndex)),
+      calls_path_(aFolder / ("calls-" + std::to_string(aIndex) + ".txt")),
+      received_path_(aFolder / ("received-" + std::to_string(aIndex) + ".txt")),
+      calls_(calls_path_, std::ios::trunc),
+      received_(received_path_, std::ios::trunc) {
+  if (!calls_ || !received_) throw std::runtime_error("cannot write into " + aFolder.string());
+}
+
+namespace {
+std::vector<std::string> Lines(std::ofstream& aOut, const std::filesystem::path& aPath) {
+  aOut.flush();
+  std::ifstream in(aPath);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+}  // namespace
+
+std::vector<std::string> DeviceWorker::calls() { return Lines(calls_, calls_path_); }
+std::vector<std::string> DeviceWorker::received() { return Lines(received_, received_path_); }
 
 void DeviceWorker::Run() {
   for (long cycle = 1; run_.TakeCycle(); ++cycle) Cycle(cycle);
@@ -90,7 +112,7 @@ bool DeviceWorker::Chance(double aProbability) {
 
 std::string DeviceWorker::Pay(const std::string& aFields) const { return "<Payment>" + aFields + "</Payment>"; }
 
-void DeviceWorker::Violation(const std::string& aText) { run_.Violation(index_, aText, calls_); }
+void DeviceWorker::Violation(const std::string& aText) { run_.Violation(index_, aText, calls()); }
 
 Call DeviceWorker::Invoke(const std::string& aExport, const std::string& aSection, const std::string& aDescription) {
   const std::string request = "<Request><Handle>" + std::to_string(handle_) + "</Handle>" + aSection + "</Request>";
@@ -103,13 +125,16 @@ Call DeviceWorker::Invoke(const std::string& aExport, const std::string& aSectio
   std::string faults;
   for (const Received& r : call.received) {
     last_seq_ = r.seq;
-    received_.push_back(r.request);
+    received_ << r.request << '\n';
     if (!r.fault.empty()) faults += (faults.empty() ? "" : ", ") + r.fault;
   }
   const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
-  calls_.push_back(aDescription + " -> " + std::to_string(call.result) + " \"" + call.error + "\" (" +
-                   std::to_string(ms) + " ms, " + std::to_string(call.received.size()) + " requests" +
-                   (faults.empty() ? "" : "; faults: " + faults) + ")");
+  // One line per call (an error text's line breaks made blanks).
+  std::string error = call.error;
+  std::replace(error.begin(), error.end(), '\n', ' ');
+  std::replace(error.begin(), error.end(), '\r', ' ');
+  calls_ << aDescription << " -> " << call.result << " \"" << error << "\" (" << ms << " ms, "
+         << call.received.size() << " requests" << (faults.empty() ? "" : "; faults: " + faults) << ")\n";
   // "PAY BEGIN ..." counts as "PAY BEGIN", "VERIFYTRAN ..." as "VERIFYTRAN".
   const size_t first_blank = aDescription.find(' ');
   const std::string what =

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -57,15 +59,19 @@ struct Call {
 
 class DeviceWorker {
  public:
+  // The device's calls and the requests the service received from it go to files in aFolder
+  // as they happen, so that the soak's own memory stays flat.
   DeviceWorker(int aIndex, qvpa::host::DriverLibrary& aLibrary, const GroundTruth& aTruth, SoakRun& aRun,
-               std::string aKeyId, int aHandle, std::chrono::milliseconds aRequestTimeout);
+               std::string aKeyId, int aHandle, std::chrono::milliseconds aRequestTimeout,
+               const std::filesystem::path& aFolder);
 
   // Runs payment cycles until the run's budget is spent or it stopped.
   void Run();
 
-  const std::vector<std::string>& calls() const { return calls_; }
+  // The device's calls so far, each with its result, in order.
+  std::vector<std::string> calls();
   // Every request the simulator received from this device, "METHOD target", in order.
-  const std::vector<std::string>& received() const { return received_; }
+  std::vector<std::string> received();
   const std::string& key_id() const { return key_id_; }
   int handle() const { return handle_; }
 
@@ -88,8 +94,10 @@ class DeviceWorker {
   const std::chrono::milliseconds request_timeout_;
   std::mt19937_64 random_;
   int64_t last_seq_ = 0;
-  std::vector<std::string> calls_;
-  std::vector<std::string> received_;
+  const std::filesystem::path calls_path_;
+  const std::filesystem::path received_path_;
+  std::ofstream calls_;
+  std::ofstream received_;
 };
 
 }  // namespace qvpa::soak

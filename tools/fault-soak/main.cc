@@ -91,7 +91,7 @@ int Run(const SoakOptions& options) {
       if (open.result != 0 || at == std::string::npos) throw std::runtime_error("OPEN failed: " + open.error);
       workers.push_back(std::make_unique<DeviceWorker>(d, library, truth, run, key.output,
                                                        std::stoi(open.output.substr(at + 8)),
-                                                       std::chrono::milliseconds(options.timeout_ms)));
+                                                       std::chrono::milliseconds(options.timeout_ms), folder));
     }
     // Answers come later than the devices wait: a slow answer is a time-out for them.
     truth.Control("POST", "/control/faults/random",

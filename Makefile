@@ -1,11 +1,12 @@
 # make test  - install what is missing, build, run every test
 # make demo  - install what is missing, build, run a POS session against the local service
+# make soak  - build, then run the long fault soak (tools/fault-soak)
 # make fuzz  - build the fuzz targets with clang and run each for FUZZ_TIME seconds
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench sanitize tsan fuzz clean windows-deps windows \
+.PHONY: all deps configure build test demo bench soak sanitize tsan fuzz clean windows-deps windows \
         windows64 windows-test
 
 all: build
@@ -27,6 +28,12 @@ demo: build
 
 bench: build
 	bash tools/bench.sh $(BUILD)
+
+# The long fault soak: 10,000 operations on 4 devices at a 20% fault rate (SOAK_OPTIONS adds
+# or overrides, e.g. SOAK_OPTIONS="--seed 7").
+SOAK_OPTIONS ?=
+soak: build
+	$(BUILD)/tools/fault-soak/fault-soak --operations 10000 --devices 4 --fault-rate 0.2 --seed 1 $(SOAK_OPTIONS)
 
 # Test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps

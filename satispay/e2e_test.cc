@@ -190,6 +190,12 @@ TEST_F(SatispayEndToEndTest, VerificationRightAfterALostBeginIsNeverNotFound) {
     ASSERT_TRUE(last == "PENDING" || last.rfind("Verification incomplete: ", 0) == 0) << last;
   }
   EXPECT_EQ(last, "PENDING");
+
+  // A BEGIN the service refused, or that never reached it, made nothing: "not found" at once.
+  service_.AddFault({{"kind", "status"}, {"status", 400}, {"code", 36}, {"method", "POST"}});
+  ASSERT_EQ(Begin(handle, "6", "REFUSED-1").result, -1);
+  EXPECT_EQ(Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>REFUSED-1</ReceiptId></VerifyTran>")).Error(),
+            "Transaction with external_code REFUSED-1 not found");
 }
 
 // A host killed right after BEGIN returned: a new process finds the payment through the
@@ -267,6 +273,83 @@ TEST_F(SatispayEndToEndTest, UnopenableJournalLeavesPaymentsWorking) {
   EXPECT_NE(log.find("file is not a database (payments go on without the journal"), std::string::npos) << log_file;
   const json stats = service_.Control("GET", "/control/stats");
   EXPECT_EQ(stats["signed_requests"], 2);  // the creation, then the pending payments' listing
+}
+
+// A refund carries no external code (the service makes it from the parent): a listing that
+// holds refunds still lets verification answer "not found" for a reference nobody used.
+TEST_F(SatispayEndToEndTest, RefundsInTheListingLeaveNotFoundCertain) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  const DriverLibrary::Answer begin = Begin(handle, "10", "PAID-1");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const std::string id = begin.Field("PaymentNumber");
+  service_.Control("POST", "/control/payments/" + id + "/accept");
+  ASSERT_EQ(Pay(handle, "<Action>PAY</Action><Phase>DO</Phase><Attributes>" + id + "</Attributes>").result, 0);
+  ASSERT_EQ(Pay(handle, "<Action>REFUND</Action><Amount>4</Amount><Currency>EUR</Currency><RefundReference>"
+                        "<PaymentId>" + id + "</PaymentId></RefundReference>").result, 0);
+  const DriverLibrary::Answer absent =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>NOBODY</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(absent.result, -1);
+  EXPECT_EQ(absent.Error(), "Transaction with external_code NOBODY not found");
+  const DriverLibrary::Answer paid =
+      Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>PAID-1</ReceiptId></VerifyTran>"));
+  EXPECT_EQ(paid.result, 0) << paid.Error();
+  EXPECT_EQ(paid.Field("PaymentNumber"), id);
+}
+
+// The service takes a request on a kept connection and closes it unanswered: the transport
+// sends the request once more over a new connection, and the device log shows both sendings.
+TEST_F(SatispayEndToEndTest, RequestSentAgainByTheTransportShowsInTheLog) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  const DriverLibrary::Answer begin = Begin(handle, "2", "KEPT-1");
+  ASSERT_EQ(begin.result, 0) << begin.Error();
+  const std::string id = begin.Field("PaymentNumber");
+  service_.AddFault({{"kind", "close"}, {"method", "GET"}});
+  const DriverLibrary::Answer pending =
+      Pay(handle, "<Action>PAY</Action><Phase>DO</Phase><Attributes>" + id + "</Attributes>");
+  EXPECT_EQ(pending.Error(), "PENDING");
+  int reads = 0;
+  const json received = service_.Control("GET", "/control/requests");
+  for (const json& r : received["requests"]) {
+    if (r["method"] == "GET" && r["target"].get<std::string>().find(id) != std::string::npos) ++reads;
+  }
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(Call("CLOSE", WithHandle(handle, "")).result, 0);
+
+  // Lines reach the file from the log's own thread.
+  int resent = -1;
+  for (int wait = 0; wait < 200 && resent < 1; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    resent = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root_ / "host" / "LogFiles" / "Payment")) {
+      if (entry.path().filename().string().rfind("QVPA_SATISPAY_10_POS1_", 0) != 0) continue;
+      std::ifstream in(entry.path());
+      for (std::string line; std::getline(in, line);) resent += line.find("kSATISPAY.Resent:") != std::string::npos;
+    }
+  }
+  EXPECT_EQ(resent, 1);
+}
+
+// One listing page that failed, was not JSON, or announced more with nothing on it is asked
+// for again: a verification still ends clean, found or not found.
+TEST_F(SatispayEndToEndTest, VerificationRidesOverOneFailedListingPage) {
+  const int handle = Open("<KeyID>" + RegisterKey() + "</KeyID>");
+  // Another till's payment: this device's journal does not know it, so the listing decides.
+  service_.Control("POST", "/control/payments", {{"amount_unit", 300}, {"external_code", "LISTED-1"}, {"status", "PENDING"}});
+  const json faults[] = {{{"kind", "status"}, {"status", 503}, {"method", "GET"}},
+                         {{"kind", "bad_json"}, {"method", "GET"}},
+                         {{"kind", "endless_paging"}},
+                         {{"kind", "close"}, {"method", "GET"}, {"count", 2}}};
+  for (const json& fault : faults) {
+    SCOPED_TRACE(fault.dump());
+    service_.AddFault(fault);
+    const DriverLibrary::Answer found =
+        Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>LISTED-1</ReceiptId></VerifyTran>"));
+    EXPECT_EQ(found.Error(), "PENDING");
+    service_.AddFault(fault);
+    const DriverLibrary::Answer absent =
+        Call("VERIFYTRAN", WithHandle(handle, "<VerifyTran><ReceiptId>NOBODY</ReceiptId></VerifyTran>"));
+    EXPECT_EQ(absent.Error(), "Transaction with external_code NOBODY not found");
+  }
 }
 
 TEST_F(SatispayEndToEndTest, WholePosSession) {
@@ -463,7 +546,8 @@ TEST_F(SatispayEndToEndTest, VerificationFindsPaymentsOfEveryStatus) {
   EXPECT_EQ(dropped.Field("PaymentNumber"), canceled);
   EXPECT_EQ(verify("REF-NONE").Error(), "Transaction with external_code REF-NONE not found");
 
-  service_.AddFault({{"kind", "bad_json"}, {"method", "GET"}, {"path", "/g_business/v1/payments"}});
+  // Not JSON however often the page is asked for (three times).
+  service_.AddFault({{"kind", "bad_json"}, {"method", "GET"}, {"path", "/g_business/v1/payments"}, {"count", 3}});
   const DriverLibrary::Answer broken = verify("REF-OLD");
   EXPECT_EQ(broken.result, -1);
   EXPECT_EQ(broken.Error().rfind("Invalid JSON: ", 0), 0u) << broken.Error();

@@ -41,6 +41,9 @@ struct HttpsResponse {
   std::string status_text;  // reason phrase of the status line, may be empty
   std::string body;         // bytes as received
   std::string date;         // the Date header's value, empty when the answer has none
+  // How often the request went out: 2 when a kept connection died unanswered and the
+  // transport sent it once more over a new one by itself.
+  int sends = 1;
 };
 
 // What became of a request that got no complete answer.
@@ -54,12 +57,15 @@ enum class HttpsFailureKind {
 
 class EHttpsFailure : public EQVError {
  public:
-  EHttpsFailure(HttpsFailureKind aKind, std::u16string aMessage)
-      : EQVError(std::move(aMessage)), kind_(aKind) {}
+  EHttpsFailure(HttpsFailureKind aKind, std::u16string aMessage, int aSends = 1)
+      : EQVError(std::move(aMessage)), kind_(aKind), sends_(aSends) {}
   HttpsFailureKind Kind() const { return kind_; }
+  // How often the request went out before it failed (0 when it never did), as HttpsResponse::sends.
+  int Sends() const { return sends_; }
 
  private:
   HttpsFailureKind kind_;
+  int sends_;
 };
 
 class HttpsClient {

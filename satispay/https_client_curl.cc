@@ -47,7 +47,15 @@ struct Transfer {
   HttpsResponse response;
   std::size_t max_body = 0;
   bool too_large = false;
+  int sends = 0;  // request heads written out
 };
+
+// Counts the request heads written: the library sends a request once more, unasked, when a
+// kept connection died before any answer, and the caller's log must show each sending.
+int OnDebug(CURL*, curl_infotype type, char*, size_t, void* user) {
+  if (type == CURLINFO_HEADER_OUT) ++static_cast<Transfer*>(user)->sends;
+  return 0;
+}
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
@@ -246,13 +254,17 @@ HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, OnDebug);
+  curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);  // calls OnDebug; nothing is printed
 
   // A request that dies on a kept connection before any answer is sent again over a new
   // connection by the HTTPS library itself, once.
   const CURLcode code = curl_easy_perform(h);
   if (transfer.too_large) {
     throw EHttpsFailure(HttpsFailureKind::kOther,
-                        u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) + u" bytes");
+                        u"Response larger than " + IntToStr(static_cast<int64_t>(transfer.max_body)) + u" bytes",
+                        transfer.sends);
   }
   if (code != CURLE_OK) {
     std::string message = error_buffer_[0] != '\0' ? error_buffer_ : curl_easy_strerror(code);
@@ -261,11 +273,12 @@ HttpsResponse CurlHttpsClient::Send(const HttpsRequest& request) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     const HttpsFailureKind kind = KindOf(code);
     throw EHttpsFailure(kind == HttpsFailureKind::kDropped && status != 0 ? HttpsFailureKind::kOther : kind,
-                        FromUtf8(message));
+                        FromUtf8(message), transfer.sends);
   }
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   transfer.response.status = static_cast<int32_t>(status);
+  transfer.response.sends = transfer.sends;
   return std::move(transfer.response);
 }
 

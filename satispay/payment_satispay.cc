@@ -45,8 +45,11 @@ constexpr int32_t kPut = static_cast<int32_t>(SatispayMethod::Put);
 constexpr int32_t kGet = static_cast<int32_t>(SatispayMethod::Get);
 constexpr double kMillisecondsPerDay = 86400000.0;
 constexpr double kUnixEpochDays = 25569.0;  // 1 January 1970 as a TDateTime
-// How long after its time limit an unanswered BEGIN is still taken as possibly in flight.
-constexpr int64_t kUnansweredBeginGraceMs = 60000;
+// The journal's status of a BEGIN the service refused or never received.
+constexpr const char16_t* kNotMade = u"NOT_MADE";
+// How long after its time limit an unanswered BEGIN is still taken as possibly in flight:
+// the margin within which a payment it made shows in the listing.
+constexpr int64_t kUnansweredBeginGraceMs = 10000;
 constexpr const char16_t* kWaitHeader = u"x-satispay-response-wait-time";
 
 // A path segment or query value taken from outside (the host's request, the service's
@@ -233,6 +236,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
                                        const std::vector<std::u16string>* aHeaders,
                                        const std::u16string& aQuery, const std::u16string& aId) {
   fIOHandlerHTTP->ResetCustomError();
+  fLastRequestMayHaveActed = false;
 
   HttpsRequest request;
   request.connect_timeout = fConnectTimeout;
@@ -308,6 +312,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     request.headers.insert(request.headers.end(), unsigned_headers.begin(), unsigned_headers.end());
     try {
       HttpsResponse response = fHttpsClient->Execute(request);
+      LogResends(response.sends);
       status = response.status;
       status_text = FromUtf8(response.status_text);
       body = std::move(response.body);
@@ -316,11 +321,17 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     } catch (const std::exception& failure) {
       const EQVError* own = dynamic_cast<const EQVError*>(&failure);
       const std::u16string message = own != nullptr ? own->Message() : FromUtf8(failure.what());
+      const auto* transport = dynamic_cast<const EHttpsFailure*>(&failure);
+      if (transport != nullptr) LogResends(transport->Sends());
       Log(tQV_MessageType::let_error, u"kSATISPAY.ExecuteRequest", message);
+      // Only a request that never left leaves no doubt about what the service did.
+      if (transport == nullptr || (transport->Kind() != HttpsFailureKind::kRefused &&
+                                   transport->Kind() != HttpsFailureKind::kConnect)) {
+        fLastRequestMayHaveActed = true;
+      }
       // A creation that went out and was cut off unanswered may have been stored: the same
       // key makes the service answer with that payment instead of making a second one.
       // After a time-out the host decides.
-      const auto* transport = dynamic_cast<const EHttpsFailure*>(&failure);
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       if (creation && attempt == 1 && transport != nullptr &&
@@ -348,6 +359,7 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
     Log(tQV_MessageType::let_info, u"kSATISPAY.Response", fJSONResponse);
     return true;
   }
+  if (status >= 500) fLastRequestMayHaveActed = true;  // the service may have failed after acting
   // A status line without a reason phrase still leaves a readable error text.
   if (status_text.empty()) status_text = fIOHandlerHTTP->DecodeError(status);
   Log(tQV_MessageType::let_info, u"kSATISPAY.Response", IntToStr(status) + u" " + status_text);
@@ -362,6 +374,15 @@ bool kPayment_SATISPAY::ExecuteRequest(const std::u16string& aResource, int32_t 
   }
   fIOHandlerHTTP->SetCustomError(status, status_text);
   return false;
+}
+
+// Every sending shows in the log: the transport sends a request once more by itself when a
+// kept connection died before any answer.
+void kPayment_SATISPAY::LogResends(int aSends) {
+  for (int extra = 1; extra < aSends; ++extra) {
+    Log(tQV_MessageType::let_info, u"kSATISPAY.Resent",
+        u"sent once more over a new connection: the kept one closed without an answer");
+  }
 }
 
 // ---- Payment flow ----
@@ -488,7 +509,14 @@ bool kPayment_SATISPAY::Pay(kPaymentReceipt& aReceipt, _int_PAY_result& aResult)
           UseJournal(u"record the payment", [&](PaymentJournal& aJournal) { aJournal.RecordBegin(entry); });
           fNextIdempotencyKey = entry.idempotency_key;
           ok = ExecuteRequest(kPayments, kPost, nullptr, u"", u"");
-          if (ok) JournalAnswer(entry.idempotency_key);
+          if (ok) {
+            JournalAnswer(entry.idempotency_key);
+          } else if (!fLastRequestMayHaveActed) {
+            // Refused, or never sent: no payment came of it.
+            UseJournal(u"record the refusal", [&](PaymentJournal& aJournal) {
+              aJournal.RecordAnswer(entry.idempotency_key, u"", kNotMade);
+            });
+          }
           ok = ok && ReadPayBeginResponse(aReceipt, aResult);
           break;
         }
@@ -591,12 +619,12 @@ bool kPayment_SATISPAY::VerifyTran(kPaymentReceipt& aReceipt, _int_PAY_result& a
   }
   // A BEGIN that got no answer may still be stored by the service for a while after the
   // device gave up: "not found" then would have the till charge the customer twice.
-  if (begun && begun->payment_id.empty()) {
+  if (begun && begun->payment_id.empty() && begun->status != kNotMade) {
     const int64_t since = PaymentJournal::NowMs() - begun->begun_ms;
     if (since < begun->time_limit_ms + kUnansweredBeginGraceMs) {
       aResult.Error = true;
       aResult.ErrorText = u"Verification incomplete: the BEGIN with this reference " + IntToStr(since / 1000) +
-                          u" s ago got no answer and the service may still store it; ask again in a minute";
+                          u" s ago got no answer and the service may still store it; ask again in a few seconds";
       return false;
     }
   }
@@ -695,12 +723,29 @@ kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u1
         query = u"?limit=20";
       }
       query += status_query;
-      fJSONResponse.clear();  // a failed request leaves it so
-      if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) {
-        search.failed = true;
-        return search;
+      // A listing page is only read: one that failed, was not JSON, or announced more with
+      // nothing on it is asked for again. A whole day's search reads many pages, and one
+      // failed page would otherwise fail the search.
+      json answer;
+      for (int attempt = 1;; ++attempt) {
+        fJSONResponse.clear();  // a failed request leaves it so
+        if (!ExecuteRequest(kPayments, kGet, nullptr, query, u"")) {
+          if (attempt < kListingPageTries) continue;
+          search.failed = true;
+          return search;
+        }
+        try {
+          answer = ReadListingPage();
+        } catch (const EQVError&) {
+          if (attempt < kListingPageTries) continue;
+          throw;
+        }
+        const json* items = kJSONUtils::GetArray(&answer, u"data");
+        const auto announced = answer.find("has_more");
+        const bool empty_with_more =
+            items->empty() && announced != answer.end() && announced->is_boolean() && announced->get<bool>();
+        if (!empty_with_more || attempt == kListingPageTries) break;
       }
-      const json answer = ReadListingPage();
       const auto has_more = answer.find("has_more");
       if (has_more != answer.end() && has_more->is_boolean()) more = has_more->get<bool>();
       const json* data = kJSONUtils::GetArray(&answer, u"data");
@@ -726,7 +771,8 @@ kPayment_SATISPAY::ListingSearch kPayment_SATISPAY::SearchListings(const std::u1
           throw;
         }
         // A refund carries no code of its own and is never the payment asked for.
-        const bool refund = kJSONUtils::GetString(&payment, u"type") == u"REFUND_TO_BUSINESS";
+        const bool refund = kJSONUtils::GetString(&payment, u"type") == u"REFUND_TO_BUSINESS" ||
+                            kJSONUtils::GetString(&payment, u"flow") == u"REFUND";
         if (!has_code && !refund && aBegun == nullptr) ++search.without_code;
         // Without a code, an item of the BEGIN's amount made while it ran may be it: read by id.
         if (!has_code && !refund && aBegun != nullptr && !last_id.empty() && amount.Raw() == aBegun->amount_raw) {

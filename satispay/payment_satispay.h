@@ -37,6 +37,7 @@ class kPayment_SATISPAY : public kPaymentDevice {
   static constexpr std::chrono::milliseconds kDefaultTotalTimeout{30000};
   // Pages of each status's payment listing that one verification reads at most.
   static constexpr int kVerifyPagesPerStatus = 500;
+  static constexpr int kListingPageTries = 3;  // sendings of one listing page that failed
   // Longest wait the device parameter AcceptanceWait may ask of the service, in seconds.
   static constexpr int kMaxAcceptanceWait = 25;
 
@@ -46,6 +47,8 @@ class kPayment_SATISPAY : public kPaymentDevice {
   explicit kPayment_SATISPAY(kPaymentHandler& aHandler);
   ~kPayment_SATISPAY() override;
 
+  // Logs a line for each extra sending of the last request by the transport.
+  void LogResends(int aSends);
   // Sends one request below the API prefix (aResource, then "/" + aId or aQuery) with
   // fJSONRequest as body; true when the service answered 200, fJSONResponse then holding
   // the body. Other answers and transport failures are logged and recorded in the
@@ -190,6 +193,9 @@ class kPayment_SATISPAY : public kPaymentDevice {
   std::u16string fNextIdempotencyKey;
   std::unique_ptr<PaymentJournal> fJournal;
   bool fJournalTried = false;
+  // The last request's service may have acted on it: it went out and got no answer, or a
+  // 5xx. False when it was refused (4xx) or never sent.
+  bool fLastRequestMayHaveActed = false;
 };
 
 }  // namespace qvpa

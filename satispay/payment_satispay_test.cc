@@ -837,11 +837,12 @@ TEST_F(SatispayDeviceTest, VerifyEndsAsNotFoundOnlyWhenTheWindowWasSearched) {
       {"no more pages", R"({"has_more":false,"data":[)" + PaymentJson("a", "x", today) + "]}", 3, not_found},
       // Every first page empty: searched once more without starting_after_timestamp.
       {"last page empty", R"({"has_more":false,"data":[]})", 6, not_found},
-      {"more pages announced, none given", R"({"has_more":true,"data":[]})", 6,
-       "Verification incomplete: 0 payments searched, window not exhausted"},
-      {"not an object", R"([1,2,3])", 1, "Invalid JSON: ..."},
-      {"not JSON", "<html>", 1, "Invalid JSON: ..."},
-      {"no data array", R"({"has_more":true,"data":{}})", 1, "Invalid JSON: ..."},
+      // A page that is empty with more announced, or not read at all, is asked for again.
+      {"more pages announced, none given", R"({"has_more":true,"data":[]})",
+       6 * kPayment_SATISPAY::kListingPageTries, "Verification incomplete: 0 payments searched, window not exhausted"},
+      {"not an object", R"([1,2,3])", kPayment_SATISPAY::kListingPageTries, "Invalid JSON: ..."},
+      {"not JSON", "<html>", kPayment_SATISPAY::kListingPageTries, "Invalid JSON: ..."},
+      {"no data array", R"({"has_more":true,"data":{}})", kPayment_SATISPAY::kListingPageTries, "Invalid JSON: ..."},
   };
   for (const auto& c : cases) {
     service_.SetAnswer(Json(200, c.page));

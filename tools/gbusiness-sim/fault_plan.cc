@@ -16,7 +16,28 @@ constexpr KindName kKindNames[] = {{FaultKind::kStatus, "status"},
                                    {FaultKind::kClose, "close"},
                                    {FaultKind::kCloseAfter, "close_after"},
                                    {FaultKind::kBadJson, "bad_json"},
-                                   {FaultKind::kEndlessPaging, "endless_paging"}};
+                                   {FaultKind::kEndlessPaging, "endless_paging"},
+                                   {FaultKind::kResetDuring, "reset_during"},
+                                   {FaultKind::kSlow, "slow"},
+                                   {FaultKind::kCloseKept, "close_kept"}};
+
+// What a random draw can give, besides the refused connection; the last fits listings only.
+struct RandomKind {
+  const char* label;
+  FaultKind kind;
+  int status;
+};
+constexpr char kRefusedLabel[] = "refused";
+constexpr RandomKind kRandomKinds[] = {{"reset_before_answer", FaultKind::kClose, 0},
+                                       {"reset_during_answer", FaultKind::kResetDuring, 0},
+                                       {"status_500", FaultKind::kStatus, 500},
+                                       {"status_503", FaultKind::kStatus, 503},
+                                       {"slow_answer", FaultKind::kSlow, 0},
+                                       {"store_then_close", FaultKind::kCloseAfter, 0},
+                                       {"not_json", FaultKind::kBadJson, 0},
+                                       {"kept_connection_closed", FaultKind::kCloseKept, 0},
+                                       {"empty_page_with_more", FaultKind::kEndlessPaging, 0}};
+constexpr size_t kRandomKindCount = sizeof(kRandomKinds) / sizeof(kRandomKinds[0]);
 
 int ReadInt(const nlohmann::json& value, const char* name, int fallback, int low, int high) {
   const auto found = value.find(name);
@@ -97,6 +118,71 @@ nlohmann::json FaultPlan::Pending() const {
   nlohmann::json out = nlohmann::json::array();
   for (const Fault& fault : faults_) out.push_back(FaultToJson(fault));
   return out;
+}
+
+}  // namespace qvpa::gbsim
+
+namespace qvpa::gbsim {
+
+const std::vector<std::string>& RandomFaults::Labels() {
+  static const std::vector<std::string> labels = [] {
+    std::vector<std::string> all{kRefusedLabel};
+    for (const RandomKind& k : kRandomKinds) all.emplace_back(k.label);
+    return all;
+  }();
+  return labels;
+}
+
+void RandomFaults::Configure(const RandomFaultSettings& settings, bool aRestart) {
+  std::lock_guard lock(mutex_);
+  if (!aRestart) {
+    settings_.rate = settings.rate;
+    settings_.slow_ms = settings.slow_ms;
+    return;
+  }
+  settings_ = settings;
+  engine_.seed(settings.seed);
+  counts_.clear();
+}
+
+RandomFaultSettings RandomFaults::settings() const {
+  std::lock_guard lock(mutex_);
+  return settings_;
+}
+
+bool RandomFaults::RefuseConnection() {
+  std::lock_guard lock(mutex_);
+  if (settings_.rate <= 0) return false;
+  const double chance = settings_.rate / static_cast<double>(kRandomKindCount + 1);
+  if (std::uniform_real_distribution<double>(0, 1)(engine_) >= chance) return false;
+  ++counts_[kRefusedLabel];
+  return true;
+}
+
+std::optional<Fault> RandomFaults::Draw(bool is_listing) {
+  std::lock_guard lock(mutex_);
+  if (settings_.rate <= 0) return std::nullopt;
+  if (std::uniform_real_distribution<double>(0, 1)(engine_) >= settings_.rate) return std::nullopt;
+  const size_t kinds = is_listing ? kRandomKindCount : kRandomKindCount - 1;
+  const RandomKind& drawn = kRandomKinds[std::uniform_int_distribution<size_t>(0, kinds - 1)(engine_)];
+  Fault fault;
+  fault.kind = drawn.kind;
+  fault.status = drawn.status == 0 ? 500 : drawn.status;
+  fault.message = "Simulated failure";
+  fault.delay_ms = settings_.slow_ms;
+  fault.label = drawn.label;
+  ++counts_[fault.label];
+  return fault;
+}
+
+nlohmann::json RandomFaults::State() const {
+  std::lock_guard lock(mutex_);
+  nlohmann::json counts = nlohmann::json::object();
+  for (const std::string& label : Labels()) {
+    const auto found = counts_.find(label);
+    counts[label] = found == counts_.end() ? 0 : found->second;
+  }
+  return {{"rate", settings_.rate}, {"seed", settings_.seed}, {"slow_ms", settings_.slow_ms}, {"counts", counts}};
 }
 
 }  // namespace qvpa::gbsim

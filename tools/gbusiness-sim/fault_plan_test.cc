@@ -39,5 +39,41 @@ TEST(FaultPlan, RefusesMalformedFaults) {
   for (const auto& value : bad) EXPECT_THROW(ParseFault(value), std::invalid_argument) << value.dump();
 }
 
+// The same seed draws the same faults; every kind comes up, the empty page only for listings;
+// the rate holds roughly; rate 0 draws nothing.
+TEST(RandomFaults, DrawEveryKindFromTheSeedAtTheRate) {
+  auto run = [](double rate, uint64_t seed, bool listing) {
+    RandomFaults random;
+    random.Configure({rate, seed, 1234});
+    std::vector<std::string> drawn;
+    for (int i = 0; i < 4000; ++i) {
+      if (random.RefuseConnection()) drawn.push_back("refused");
+      const std::optional<Fault> fault = random.Draw(listing);
+      drawn.push_back(fault ? fault->label : "");
+      if (fault && fault->kind == FaultKind::kSlow) {
+        EXPECT_EQ(fault->delay_ms, 1234);
+      }
+    }
+    return std::make_pair(drawn, random.State());
+  };
+  const auto [first, first_state] = run(0.2, 7, true);
+  EXPECT_EQ(first, run(0.2, 7, true).first);
+  EXPECT_NE(first, run(0.2, 8, true).first);
+  int64_t faults = 0;
+  for (const std::string& label : RandomFaults::Labels()) {
+    EXPECT_GT(first_state["counts"][label].get<int64_t>(), 0) << label;
+    if (label != "refused") faults += first_state["counts"][label].get<int64_t>();
+  }
+  EXPECT_NEAR(static_cast<double>(faults) / 4000, 0.2, 0.03);
+  EXPECT_EQ(first_state["seed"], 7);
+
+  const auto [services, service_state] = run(0.5, 7, false);
+  EXPECT_EQ(service_state["counts"]["empty_page_with_more"], 0);
+  EXPECT_GT(service_state["counts"]["reset_during_answer"], 0);
+
+  const auto [none, none_state] = run(0, 7, true);
+  for (const std::string& label : none) EXPECT_EQ(label, "");
+}
+
 }  // namespace
 }  // namespace qvpa::gbsim

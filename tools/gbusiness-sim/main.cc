@@ -61,6 +61,7 @@ int Run(const Options& options) {
   config.store.listing_codes = !options.listing_without_codes;
   config.store.timestamp_created_after = options.timestamp_created_after;
   config.store.shop_id = options.shop_id;
+  config.random_faults = {options.fault_rate, options.seed, options.slow_ms};
   for (const auto& [key_id, file] : options.key_files) config.keys.emplace_back(key_id, ReadFile(file));
 
   std::string ca_file;

@@ -20,6 +20,24 @@ int ReadNumber(const std::string& name, const std::string& text, int low, int hi
   return value;
 }
 
+// A chance from 0 to 1, or a percentage ("20%").
+double ReadRate(const std::string& name, const std::string& text) {
+  size_t used = 0;
+  double value = -1;
+  try {
+    value = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used + 1 == text.size() && text.back() == '%') {
+    value /= 100;
+    ++used;
+  }
+  if (used == 0 || used != text.size() || !(value >= 0 && value <= 1))
+    throw std::invalid_argument(name + " expects a chance from 0 to 1 (or 0% to 100%), not \"" + text + "\"");
+  return value;
+}
+
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& args) {
@@ -53,6 +71,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
     else if (name == "--token") options.tokens.push_back(next());
     else if (name == "--accept-after") options.accept_after = ReadNumber(name, next(), 0, 1'000'000);
     else if (name == "--shop-id") options.shop_id = next();
+    else if (name == "--fault-rate") options.fault_rate = ReadRate(name, next());
+    else if (name == "--seed") options.seed = static_cast<uint64_t>(ReadNumber(name, next(), 0, 2'000'000'000));
+    else if (name == "--slow-ms") options.slow_ms = ReadNumber(name, next(), 0, 600'000);
     else if (name == "--public-key") {
       const std::string pair = next();
       const size_t equals = pair.find('=');
@@ -87,6 +108,13 @@ Serves the G Business API over HTTPS on loopback, in memory.
                        listing examples); GET by id and POST answers still do
   --timestamp-created-after starting_after_timestamp lists payments created after it, in
                        Unix milliseconds (default: a place in the newest-first list)
+  --fault-rate R       inject a random fault into each request with chance R (0 to 1,
+                       or 20%): refused connection, reset before or during the answer,
+                       500, 503, slow answer, store then close, a body that is not JSON,
+                       kept connection closed after the answer, empty listing page with
+                       has_more (default 0: none)
+  --seed N             seed of the random faults (default 1)
+  --slow-ms N          how late a slow answer comes, in ms (default 35000)
   --quiet              no request log on stdout
 Prints "PORT <n>" and "CA_FILE <path>" first, then one line per request.
 )";

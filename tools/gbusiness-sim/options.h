@@ -2,6 +2,7 @@
 #ifndef QVPA_TOOLS_GBUSINESS_SIM_OPTIONS_H_
 #define QVPA_TOOLS_GBUSINESS_SIM_OPTIONS_H_
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,9 @@ struct Options {
   bool quiet = false;
   bool listing_without_codes = false;    // listing items without external_code
   bool timestamp_created_after = false;  // starting_after_timestamp read as "created after"
+  double fault_rate = 0;    // chance of a random fault per request
+  uint64_t seed = 1;        // of the random faults
+  int slow_ms = 35'000;     // how late a slow answer comes
   bool help = false;
 };
 

@@ -21,13 +21,20 @@ TEST(Options, ReadsBothSpellingsAndRepeats) {
   EXPECT_EQ(o.key_files[0], (std::pair<std::string, std::string>{"kid", "/tmp/k.pem"}));
   EXPECT_TRUE(o.quiet);
   EXPECT_EQ(ParseOptions({}).accept_after, -1);
+  EXPECT_EQ(ParseOptions({}).fault_rate, 0);
+  const Options faults = ParseOptions({"--fault-rate", "20%", "--seed=42", "--slow-ms", "1500"});
+  EXPECT_DOUBLE_EQ(faults.fault_rate, 0.2);
+  EXPECT_EQ(faults.seed, 42u);
+  EXPECT_EQ(faults.slow_ms, 1500);
+  EXPECT_DOUBLE_EQ(ParseOptions({"--fault-rate=0.05"}).fault_rate, 0.05);
 }
 
 TEST(Options, RefusesWhatItCannotUse) {
   const std::vector<std::vector<std::string>> bad = {
       {"--port", "70000"}, {"--port", "12x"},       {"--port"},           {"--accept-after", "-1"},
       {"--cert", "c.pem"}, {"--list-status", "ALL"}, {"--public-key", "x"}, {"--public-key", "=f"},
-      {"--verbose"},
+      {"--verbose"},       {"--fault-rate", "1.5"}, {"--fault-rate", "-0.1"}, {"--fault-rate", "20%%"},
+      {"--seed", "x"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseOptions(args), std::invalid_argument) << args[0];
 }

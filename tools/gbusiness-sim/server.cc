@@ -42,6 +42,35 @@ void DropConnection(const httplib::Request& request) {
   }
 }
 
+// Set by a request whose kept connection is to close once its answer went out; the answer is
+// written, and the logger called, on the thread that ran the handler.
+thread_local bool t_close_after_answer = false;
+
+// Refuses a new connection at its first TLS message when the random draw says so: the socket
+// is reset (no lingering), the client never gets to send its request.
+int RefuseAtHello(SSL* ssl, int* alert, void* arg) {
+  auto* random = static_cast<RandomFaults*>(arg);
+  if (!random->RefuseConnection()) return SSL_CLIENT_HELLO_SUCCESS;
+  const int fd = SSL_get_fd(ssl);
+  if (fd >= 0) {
+    const linger reset{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+    shutdown(fd, SHUT_RDWR);
+  }
+  *alert = SSL_AD_HANDSHAKE_FAILURE;
+  return SSL_CLIENT_HELLO_ERROR;
+}
+
+// The key id of a signed request's Authorization header; empty when there is none.
+std::string KeyIdOf(const ReceivedRecord& record) {
+  static const std::regex kKeyId("keyId=\"([^\"]*)\"");
+  for (const auto& [name, value] : record.headers) {
+    std::smatch match;
+    if (name == "authorization" && std::regex_search(value, match, kKeyId)) return match[1];
+  }
+  return {};
+}
+
 }  // namespace
 
 SimServer::SimServer(ServerConfig config)
@@ -55,6 +84,8 @@ SimServer::SimServer(ServerConfig config)
   for (const auto& [key_id, pem] : config_.keys) {
     if (!keys_.AddKey(key_id, pem)) throw std::runtime_error("key " + key_id + " is not an RSA public key");
   }
+  random_faults_.Configure(config_.random_faults);
+  SSL_CTX_set_client_hello_cb(server_->ssl_context(), RefuseAtHello, &random_faults_);
   server_->set_payload_max_length(1 << 20);
   // Answers go out at once: without this, small answers wait for the client's delayed ACK.
   server_->set_tcp_nodelay(true);
@@ -98,8 +129,8 @@ std::vector<ReceivedRecord> SimServer::received() const {
   return {received_.begin(), received_.end()};
 }
 
-void SimServer::Record(const httplib::Request& request) {
-  ReceivedRecord record{request.method, request.target, {}};
+int64_t SimServer::Record(const httplib::Request& request) {
+  ReceivedRecord record{0, request.method, request.target, {}, {}};
   for (const auto& [name, value] : request.headers) {
     std::string lower = name;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -108,8 +139,17 @@ void SimServer::Record(const httplib::Request& request) {
     record.headers.emplace_back(std::move(lower), value);
   }
   std::lock_guard lock(stats_mutex_);
+  record.seq = next_seq_++;
   received_.push_back(std::move(record));
   if (received_.size() > kRecordedRequests) received_.pop_front();
+  return received_.back().seq;
+}
+
+void SimServer::NoteFault(int64_t seq, const std::string& fault) {
+  std::lock_guard lock(stats_mutex_);
+  if (received_.empty() || seq < received_.front().seq) return;
+  const auto index = static_cast<size_t>(seq - received_.front().seq);
+  if (index < received_.size()) received_[index].fault = fault;
 }
 
 void SimServer::Route() {
@@ -118,11 +158,14 @@ void SimServer::Route() {
     ++stats_.requests;
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  if (config_.log) {
-    server_->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-      config_.log(request.method + " " + request.target + " -> " + std::to_string(response.status));
-    });
-  }
+  // Called once the answer is written: the moment to close a kept connection behind the client's back.
+  server_->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+    if (t_close_after_answer) {
+      t_close_after_answer = false;
+      DropConnection(request);
+    }
+    if (config_.log) config_.log(request.method + " " + request.target + " -> " + std::to_string(response.status));
+  });
   server_->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
     Send(response, ErrorAnswer(500, 0, "Internal simulator error"));
   });
@@ -159,7 +202,8 @@ bool SimServer::CheckSignature(const httplib::Request& request) {
 }
 
 void SimServer::HandleService(const httplib::Request& request, httplib::Response& response) {
-  Record(request);
+  t_close_after_answer = false;
+  const int64_t seq = Record(request);
   const auto [resource, id] = SplitResource(request.path);
   const std::string& method = request.method;
   const bool registration = resource == "authentication_keys" && id.empty();
@@ -169,7 +213,9 @@ void SimServer::HandleService(const httplib::Request& request, httplib::Response
   }
 
   const bool listing = resource == "payments" && id.empty() && method == "GET";
-  const std::optional<Fault> fault = faults_.Take(method, request.path, listing);
+  std::optional<Fault> fault = faults_.Take(method, request.path, listing);
+  if (!fault) fault = random_faults_.Draw(listing);
+  if (fault) NoteFault(seq, fault->label.empty() ? FaultToJson(*fault)["kind"].get<std::string>() : fault->label);
   if (fault) {
     switch (fault->kind) {
       case FaultKind::kStatus:
@@ -183,6 +229,9 @@ void SimServer::HandleService(const httplib::Request& request, httplib::Response
         response.status = 500;
         return;
       case FaultKind::kCloseAfter:
+      case FaultKind::kResetDuring:
+      case FaultKind::kSlow:
+      case FaultKind::kCloseKept:
         break;
       case FaultKind::kBadJson:
         Send(response, Answer{200, kNotJsonBody, "text/html"});
@@ -198,6 +247,20 @@ void SimServer::HandleService(const httplib::Request& request, httplib::Response
     response.status = 500;
     return;
   }
+  if (fault && fault->kind == FaultKind::kResetDuring) {
+    // The head and half the body go out, then the connection ends.
+    const std::string body = answer.body.empty() ? std::string("{}") : answer.body;
+    response.status = answer.status;
+    response.set_content_provider(body.size(), answer.content_type,
+                                  [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                    if (offset == 0) sink.write(body.data(), body.size() / 2);
+                                    return false;
+                                  });
+    return;
+  }
+  if (fault && fault->kind == FaultKind::kSlow)
+    std::this_thread::sleep_for(std::chrono::milliseconds(fault->delay_ms));
+  if (fault && fault->kind == FaultKind::kCloseKept) t_close_after_answer = true;
   Send(response, answer);
 }
 
@@ -280,7 +343,18 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
     store_.SetListingReading(body["external_codes"].get<bool>(), body["timestamp"] == "created_after");
     Send(response, JsonAnswer(nlohmann::json::object()));
   } else if (path == "/control/payments" && method == "GET") {
-    Send(response, JsonAnswer({{"data", store_.All()}}));
+    // Optional filters, each an exact match: id, external_code, parent_payment_uid.
+    nlohmann::json all = store_.All();
+    nlohmann::json chosen = nlohmann::json::array();
+    for (nlohmann::json& payment : all) {
+      bool keep = true;
+      for (const char* field : {"id", "external_code", "parent_payment_uid"}) {
+        if (request.has_param(field) && payment.value(field, std::string()) != request.get_param_value(field))
+          keep = false;
+      }
+      if (keep) chosen.push_back(std::move(payment));
+    }
+    Send(response, JsonAnswer({{"data", chosen}}));
   } else if (path == "/control/payments" && method == "POST" && body.is_array()) {
     nlohmann::json added = nlohmann::json::array();
     for (const nlohmann::json& item : body) {
@@ -309,12 +383,42 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
     } catch (const std::invalid_argument& error) {
       Send(response, ErrorAnswer(400, 27, error.what()));
     }
+  } else if (path == "/control/faults/random" && method == "POST") {
+    // {"rate": 0..1, "seed": whole number, "slow_ms": whole number}; a seed restarts the draw and its counts
+    const bool shaped = body.is_object() && body.contains("rate") && body["rate"].is_number() &&
+                        body["rate"].get<double>() >= 0 && body["rate"].get<double>() <= 1 &&
+                        (!body.contains("seed") || body["seed"].is_number_unsigned()) &&
+                        (!body.contains("slow_ms") || (body["slow_ms"].is_number_unsigned() &&
+                                                       body["slow_ms"].get<uint64_t>() <= 600'000));
+    if (!shaped) {
+      Send(response, ErrorAnswer(400, 27, "expected {\"rate\": 0 to 1, \"seed\": n, \"slow_ms\": 0 to 600000}"));
+      return;
+    }
+    RandomFaultSettings settings = random_faults_.settings();
+    settings.rate = body["rate"].get<double>();
+    settings.seed = body.value("seed", settings.seed);
+    settings.slow_ms = body.value("slow_ms", settings.slow_ms);
+    random_faults_.Configure(settings, body.contains("seed"));
+    Send(response, JsonAnswer(random_faults_.State()));
+  } else if (path == "/control/faults/random" && method == "GET") {
+    Send(response, JsonAnswer(random_faults_.State()));
   } else if (path == "/control/requests" && method == "GET") {
+    // after=N: only those that arrived after request N; key_id=K: only those signed with key K
+    int64_t after = 0;
+    try {
+      if (request.has_param("after")) after = std::stoll(request.get_param_value("after"));
+    } catch (const std::exception&) {
+      Send(response, ErrorAnswer(400, 27, "after must be a whole number"));
+      return;
+    }
+    const std::string key_id = request.get_param_value("key_id");
     nlohmann::json list = nlohmann::json::array();
     for (const ReceivedRecord& record : received()) {
+      if (record.seq <= after || (!key_id.empty() && KeyIdOf(record) != key_id)) continue;
       nlohmann::json headers = nlohmann::json::object();
       for (const auto& [name, value] : record.headers) headers[name].push_back(value);
-      list.push_back({{"method", record.method}, {"target", record.target}, {"headers", headers}});
+      list.push_back({{"seq", record.seq}, {"method", record.method}, {"target", record.target},
+                      {"headers", headers}, {"fault", record.fault}});
     }
     Send(response, JsonAnswer({{"requests", list}}));
   } else if (path == "/control/requests" && method == "DELETE") {

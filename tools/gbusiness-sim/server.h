@@ -36,6 +36,7 @@ struct ServerConfig {
   std::vector<std::string> tokens;                            // activation tokens, each usable once
   std::vector<std::pair<std::string, std::string>> keys;      // key id -> PEM public key, registered up front
   StoreOptions store;
+  RandomFaultSettings random_faults;                          // rate 0: none
   std::function<void(const std::string&)> log;                // one line per request; none when empty
   std::function<void()> on_shutdown_request;                  // POST /control/shutdown
 };
@@ -50,9 +51,11 @@ struct Stats {
 
 // What arrived with one service request, as the simulator received it.
 struct ReceivedRecord {
+  int64_t seq = 0;                                            // 1, 2, 3, ... in order of arrival
   std::string method;
   std::string target;                                         // path with query, as sent
   std::vector<std::pair<std::string, std::string>> headers;   // names in lower case
+  std::string fault;                                          // the fault it met: a random label, a planned kind, or empty
 };
 
 class SimServer {
@@ -76,12 +79,14 @@ class SimServer {
   KeyRegistry& keys() { return keys_; }
   PaymentStore& store() { return store_; }
   FaultPlan& faults() { return faults_; }
+  RandomFaults& random_faults() { return random_faults_; }
 
  private:
   void Route();
   void HandleService(const httplib::Request& request, httplib::Response& response);
   Answer Serve(const httplib::Request& request, const std::string& resource, const std::string& id);
-  void Record(const httplib::Request& request);
+  int64_t Record(const httplib::Request& request);
+  void NoteFault(int64_t seq, const std::string& fault);
   bool CheckSignature(const httplib::Request& request);
   void HandleControl(const httplib::Request& request, httplib::Response& response);
 
@@ -89,6 +94,7 @@ class SimServer {
   KeyRegistry keys_;
   PaymentStore store_;
   FaultPlan faults_;
+  RandomFaults random_faults_;
   std::unique_ptr<httplib::SSLServer> server_;
   std::thread thread_;
   std::atomic<bool> listening_done_{false};
@@ -96,6 +102,7 @@ class SimServer {
   mutable std::mutex stats_mutex_;
   Stats stats_;
   std::deque<ReceivedRecord> received_;  // guarded by stats_mutex_
+  int64_t next_seq_ = 1;                 // guarded by stats_mutex_
 };
 
 }  // namespace qvpa::gbsim

@@ -243,5 +243,80 @@ TEST_F(SimServerTest, InjectedFaultsHitTheNextMatchingRequests) {
   EXPECT_EQ(server_->stats().verification_failures, 0);
 }
 
+// Faults that carry the request out before the client hears of it: half an answer, an answer
+// later than the client waits, and a kept connection closed after a whole answer.
+TEST_F(SimServerTest, FaultsAfterTheWorkIsDone) {
+  key_id_ = RegisterKey();
+  const std::string creation = json{{"flow", "MATCH_CODE"}, {"amount_unit", 300}, {"currency", "EUR"}}.dump();
+
+  Control("POST", "/control/faults", {{"kind", "reset_during"}, {"method", "POST"}});
+  EXPECT_FALSE(Signed("POST", "/g_business/v1/payments", creation));
+  ASSERT_EQ(Control("GET", "/control/payments")["data"].size(), 1u);
+  client_ = NewClient();
+
+  Control("POST", "/control/faults", {{"kind", "slow"}, {"delay_ms", 1200}, {"method", "POST"}});
+  client_->set_read_timeout(0, 300'000);
+  EXPECT_FALSE(Signed("POST", "/g_business/v1/payments", creation));
+  EXPECT_EQ(Control("GET", "/control/payments")["data"].size(), 2u);  // stored before the late answer
+  client_ = NewClient();
+
+  Control("POST", "/control/faults", {{"kind", "close_kept"}});
+  client_->set_keep_alive(true);
+  EXPECT_EQ(Control("GET", "/control/payments")["data"].size(), 2u);  // control requests meet no fault
+  SignedOk("POST", "/g_business/v1/payments", creation);
+  SignedOk("GET", "/g_business/v1/payments?limit=20");  // a new connection, answered
+  EXPECT_EQ(Control("GET", "/control/payments")["data"].size(), 3u);
+
+  const json recorded = Control("GET", "/control/requests?after=1&key_id=" + key_id_)["requests"];
+  std::vector<std::string> faults;
+  for (const json& r : recorded) faults.push_back(r["fault"]);
+  EXPECT_EQ(faults, (std::vector<std::string>{"reset_during", "slow", "close_kept", ""}));
+  EXPECT_EQ(recorded.at(0)["seq"], 2);
+  EXPECT_EQ(Control("GET", "/control/requests?key_id=nobody")["requests"], json::array());
+  const json by_code = Control("GET", "/control/payments?external_code=R")["data"];
+  EXPECT_EQ(by_code, json::array());
+  const std::string first = Control("GET", "/control/payments")["data"].back()["id"];
+  const json by_id = Control("GET", "/control/payments?id=" + first)["data"];
+  ASSERT_EQ(by_id.size(), 1u);
+  EXPECT_EQ(by_id[0]["amount_unit"], 300);
+}
+
+// Random faults from the control side: at rate 1 every request meets one, counted per kind, and
+// a refused connection never reaches the service; rate 0 ends them.
+TEST_F(SimServerTest, RandomFaultsFromTheControlSide) {
+  key_id_ = RegisterKey();
+  const std::string item = "/g_business/v1/payments/" + NewPayment(100, "R")["id"].get<std::string>();
+  const json state = Control("POST", "/control/faults/random", {{"rate", 1}, {"seed", 3}, {"slow_ms", 50}});
+  EXPECT_EQ(state["seed"], 3);
+  const int64_t before = server_->received().back().seq;
+  int answered = 0;
+  for (int i = 0; i < 60; ++i) {
+    client_ = NewClient();  // a new connection each time, so refusals come up too
+    client_->set_read_timeout(2, 0);
+    const auto result = Signed("GET", i % 2 == 0 ? item : "/g_business/v1/payments?limit=20");
+    if (result && result->status == 200) ++answered;
+  }
+  // Refusals come at the handshake, before the path is known: control connections meet them too.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    client_ = NewClient();
+    const auto stopped = client_->Post("/control/faults/random", R"({"rate":0})", "application/json");
+    if (stopped && stopped->status == 200) break;
+  }
+  const json counts = Control("GET", "/control/faults/random")["counts"];
+  int64_t drawn = 0;
+  for (const auto& [label, n] : counts.items()) {
+    if (label != "refused") drawn += n.get<int64_t>();
+  }
+  EXPECT_GT(counts["refused"].get<int64_t>(), 0);
+  const json recorded = Control("GET", "/control/requests?after=" + std::to_string(before))["requests"];
+  EXPECT_EQ(static_cast<int64_t>(recorded.size()), drawn);
+  EXPECT_GE(drawn + counts["refused"].get<int64_t>(), 60);
+  EXPECT_LT(drawn, 60);
+  for (const json& r : recorded) EXPECT_NE(r["fault"], "") << r.dump();
+  EXPECT_LT(answered, 60);
+  SignedOk("GET", item);
+  EXPECT_EQ(client_->Post("/control/faults/random", R"({"rate":2})", "application/json")->status, 400);
+}
+
 }  // namespace
 }  // namespace qvpa::gbsim

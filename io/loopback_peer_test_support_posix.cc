@@ -71,6 +71,7 @@ struct LoopbackPeer::State {
   int listen_fd = -1;
   int port = 0;
   std::atomic<int> accepted{0};
+  std::atomic<int> wake_port{-1};  // local port of the destructor's waking connection
   std::thread thread;
 };
 
@@ -81,9 +82,16 @@ LoopbackPeer::LoopbackPeer(std::function<void(PeerConnection&)> aBehaviour)
   s.listen_fd = Listen(8, s.port);
   s.thread = std::thread([&s] {
     for (;;) {
-      const int fd = ::accept(s.listen_fd, nullptr, nullptr);
+      sockaddr_in from{};
+      socklen_t from_length = sizeof from;
+      const int fd = ::accept(s.listen_fd, reinterpret_cast<sockaddr*>(&from), &from_length);
       if (fd < 0) {
         if (errno == EINTR) continue;
+        return;
+      }
+      // Clients queued before the wake are still served.
+      if (ntohs(from.sin_port) == s.wake_port) {
+        ::close(fd);
         return;
       }
       ++s.accepted;
@@ -95,9 +103,19 @@ LoopbackPeer::LoopbackPeer(std::function<void(PeerConnection&)> aBehaviour)
 }
 
 LoopbackPeer::~LoopbackPeer() {
-  ::shutdown(state_->listen_fd, SHUT_RDWR);  // wakes the blocked accept
-  state_->thread.join();
-  ::close(state_->listen_fd);
+  // A connection of our own, known by its port, wakes the blocked accept and stops it.
+  State& s = *state_;
+  const int wake = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local = LoopbackAddress(0);
+  ::bind(wake, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  socklen_t local_length = sizeof local;
+  ::getsockname(wake, reinterpret_cast<sockaddr*>(&local), &local_length);
+  s.wake_port = ntohs(local.sin_port);
+  const sockaddr_in addr = LoopbackAddress(static_cast<uint16_t>(s.port));
+  ::connect(wake, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  s.thread.join();
+  ::close(wake);
+  ::close(s.listen_fd);
 }
 
 int LoopbackPeer::port() const { return state_->port; }

@@ -273,8 +273,8 @@ print(len(posts), len({tuple(r["headers"].get("idempotency-key", [])) for r in p
 
   # 4 threads keep a device logging when the host returns from main: the system ends them
   # wherever they are before the library's detach, which must neither wait for them (a
-  # hang, bounded here) nor crash. Known to hang in some rounds still (a lock a killed thread
-  # held), so it runs only when asked for with QVPA_WINDOWS_EXIT_BURST=1.
+  # hang, bounded here) nor crash. The library leaves its state to the system then, yet a
+  # round still hangs at times, so this runs only when asked for with QVPA_WINDOWS_EXIT_BURST=1.
   if [[ "${QVPA_WINDOWS_EXIT_BURST:-}" != 1 ]]; then
     echo "---- exit mid-burst of logging: not run (QVPA_WINDOWS_EXIT_BURST=1 runs it; it still hangs in some rounds)"
   else

@@ -16,7 +16,9 @@ inline HMODULE CurrentModule() {
 // Set by the library's DllMain when it is being unloaded (or the process ends). From then on
 // the loader lock is held while statics and forgotten devices are destroyed: nothing may
 // start a thread or wait for one.
-void SetModuleUnloading();
+// aProcessEnding: the process ends (DllMain's reserved argument is not null); see
+// ProcessEnding in base/platform.h.
+void SetModuleUnloading(bool aProcessEnding);
 bool ModuleUnloading();
 
 }  // namespace qvpa::platform

@@ -47,6 +47,12 @@ bool RenameFile(std::u16string_view from, std::u16string_view to);
 // False when the file cannot be opened, is held by another appender, or the write fails.
 bool AppendToFileExclusive(std::u16string_view path, std::string_view bytes);
 
+// True once the library is being unloaded because the process ends: the system has already
+// ended every other thread wherever it was, so a lock one of them held stays held. What the
+// library owns is then left to the system rather than destroyed. Always false where a
+// library's unload does not end the other threads first.
+bool ProcessEnding();
+
 }  // namespace qvpa::platform
 
 #endif  // QVPA_BASE_PLATFORM_H_

@@ -149,4 +149,6 @@ std::u16string OsVersion() {
   return uname(&info) == 0 ? FromUtf8(info.release) : std::u16string();
 }
 
+bool ProcessEnding() { return false; }
+
 }  // namespace qvpa::platform

@@ -35,10 +35,16 @@ DWORD Attributes(std::u16string_view path) {
 }
 
 std::atomic<bool> gModuleUnloading{false};
+std::atomic<bool> gProcessEnding{false};
 
 }  // namespace
 
-void SetModuleUnloading() { gModuleUnloading.store(true); }
+void SetModuleUnloading(bool aProcessEnding) {
+  gProcessEnding.store(aProcessEnding);
+  gModuleUnloading.store(true);
+}
+
+bool ProcessEnding() { return gProcessEnding.load(); }
 
 bool ModuleUnloading() { return gModuleUnloading.load(); }
 

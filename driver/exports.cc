@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/platform.h"
 #include "base/text.h"
 #include "driver/builtin_drivers.h"
 #include "driver/library_drivers.h"
@@ -45,6 +46,13 @@ class LoadedLibrary {
     } catch (...) {
       fFailure = CurrentFailureText();
     }
+  }
+  // When the process ends, the host's threads were ended inside calls, possibly holding a
+  // device's or a log's lock: destroying the state would wait on them forever. The system
+  // reclaims its memory and handles; lines still queued by those threads are lost, and open
+  // devices write no stop banner.
+  ~LoadedLibrary() {
+    if (platform::ProcessEnding()) static_cast<void>(fState.release());
   }
   LoadedLibrary(const LoadedLibrary&) = delete;
   LoadedLibrary& operator=(const LoadedLibrary&) = delete;

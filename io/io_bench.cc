@@ -3,6 +3,7 @@
 // CUPS scheduler. Each has its floor beside it: the same bytes read with plain system
 // calls, or the scheduler's cheapest round trip.
 #include <benchmark/benchmark.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,17 +16,18 @@
 #include "io/io_handler_serial.h"
 #include "io/io_handler_spool.h"
 #include "io/io_handler_tcp.h"
-#include "io/loopback_peer.h"
+#include "io/loopback_peer_test_support.h"
 #include "io/pty_peer.h"
 
 namespace qvpa {
 namespace {
 
 using testing_io::LoopbackPeer;
+using testing_io::PeerConnection;
 
 // Sends aChunk over and over until the reader goes away.
-void Stream(int fd, const std::string& aChunk) {
-  while (::send(fd, aChunk.data(), aChunk.size(), MSG_NOSIGNAL) > 0) {
+void Stream(PeerConnection& aConnection, const std::string& aChunk) {
+  while (aConnection.Send(aChunk)) {
   }
 }
 
@@ -40,7 +42,7 @@ std::unique_ptr<kIOHandler_TCP> TcpChannel(int port) {
 }
 
 void BM_TcpReadChars(benchmark::State& state) {
-  LoopbackPeer peer([](int fd) { Stream(fd, std::string(4096, 'x')); });
+  LoopbackPeer peer([](PeerConnection& c) { Stream(c, std::string(4096, 'x')); });
   auto channel = TcpChannel(peer.port());
   const int32_t count = static_cast<int32_t>(state.range(0));
   for (auto _ : state) benchmark::DoNotOptimize(channel->ReadChars(count));
@@ -50,7 +52,7 @@ void BM_TcpReadChars(benchmark::State& state) {
 BENCHMARK(BM_TcpReadChars)->Arg(64)->Arg(4096)->UseRealTime();
 
 void BM_TcpReadUpTo(benchmark::State& state) {
-  LoopbackPeer peer([](int fd) { Stream(fd, std::string(63, 'x') + "\n"); });
+  LoopbackPeer peer([](PeerConnection& c) { Stream(c, std::string(63, 'x') + "\n"); });
   auto channel = TcpChannel(peer.port());
   const uint8_t lf[] = {10};
   for (auto _ : state) benchmark::DoNotOptimize(channel->ReadUpTo(lf));
@@ -61,7 +63,7 @@ BENCHMARK(BM_TcpReadUpTo)->UseRealTime();
 
 // Floor: the same stream read with recv into a 4 KiB buffer.
 void BM_TcpRecvFloor(benchmark::State& state) {
-  LoopbackPeer peer([](int fd) { Stream(fd, std::string(4096, 'x')); });
+  LoopbackPeer peer([](PeerConnection& c) { Stream(c, std::string(4096, 'x')); });
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;

@@ -280,6 +280,8 @@ TEST_F(SimServerTest, FaultsAfterTheWorkIsDone) {
   const json recorded = Control("GET", "/control/requests?after=1&key_id=" + key_id_)["requests"];
   std::vector<std::string> faults;
   for (const json& r : recorded) faults.push_back(r["fault"]);
+  // The GET after the closed connection: once, or twice when it raced onto that connection.
+  if (faults.size() == 5 && faults.back().empty()) faults.pop_back();
   EXPECT_EQ(faults, (std::vector<std::string>{"reset_during", "slow", "close_kept", ""}));
   EXPECT_EQ(recorded.at(0)["seq"], 2);
   EXPECT_EQ(Control("GET", "/control/requests?key_id=nobody")["requests"], json::array());

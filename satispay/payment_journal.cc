@@ -10,11 +10,6 @@
 namespace qvpa {
 namespace {
 
-struct Finalizer {
-  void operator()(sqlite3_stmt* aStatement) const { sqlite3_finalize(aStatement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, Finalizer>;
-
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS payments ("
     " idempotency_key TEXT PRIMARY KEY,"
@@ -43,6 +38,7 @@ std::u16string Column(sqlite3_stmt* aStatement, int aIndex) {
 }  // namespace
 
 void PaymentJournal::Closer::operator()(sqlite3* aDb) const { sqlite3_close_v2(aDb); }
+void PaymentJournal::Finalizer::operator()(sqlite3_stmt* aStatement) const { sqlite3_finalize(aStatement); }
 
 PaymentJournal::PaymentJournal(Key, sqlite3* aDb, std::u16string aFile) : fDb(aDb), fFile(std::move(aFile)) {}
 
@@ -88,20 +84,21 @@ void PaymentJournal::Fail(const char* aWhat) const {
                  FromUtf8(sqlite3_errmsg(fDb.get())));
 }
 
+PaymentJournal::Statement PaymentJournal::Prepare(const char* aSql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(fDb.get(), aSql, -1, &raw, nullptr) != SQLITE_OK) Fail("prepare");
+  return Statement(raw);
+}
+
 void PaymentJournal::Exec(const char* aSql) {
   if (sqlite3_exec(fDb.get(), aSql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(aSql);
 }
 
 void PaymentJournal::RecordBegin(const JournalEntry& aEntry) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(fDb.get(),
-                         "INSERT OR REPLACE INTO payments (idempotency_key, reference, amount_raw, currency,"
+  const Statement statement = Prepare("INSERT OR REPLACE INTO payments (idempotency_key, reference, amount_raw, currency,"
                          " begun_ms, time_limit_ms, device, payment_id, status, updated_ms)"
-                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
-                         -1, &raw, nullptr) != SQLITE_OK) {
-    Fail("prepare");
-  }
-  const Statement statement(raw);
+                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+  sqlite3_stmt* raw = statement.get();
   Bind(raw, 1, aEntry.idempotency_key);
   Bind(raw, 2, aEntry.reference);
   sqlite3_bind_int64(raw, 3, aEntry.amount_raw);
@@ -117,14 +114,9 @@ void PaymentJournal::RecordBegin(const JournalEntry& aEntry) {
 
 void PaymentJournal::RecordAnswer(const std::u16string& aIdempotencyKey, const std::u16string& aPaymentId,
                                   const std::u16string& aStatus) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(fDb.get(),
-                         "UPDATE payments SET payment_id = ?2, status = ?3, updated_ms = ?4"
-                         " WHERE idempotency_key = ?1",
-                         -1, &raw, nullptr) != SQLITE_OK) {
-    Fail("prepare");
-  }
-  const Statement statement(raw);
+  const Statement statement = Prepare("UPDATE payments SET payment_id = ?2, status = ?3, updated_ms = ?4"
+                         " WHERE idempotency_key = ?1");
+  sqlite3_stmt* raw = statement.get();
   Bind(raw, 1, aIdempotencyKey);
   Bind(raw, 2, aPaymentId);
   Bind(raw, 3, aStatus);
@@ -134,12 +126,8 @@ void PaymentJournal::RecordAnswer(const std::u16string& aIdempotencyKey, const s
 
 void PaymentJournal::RecordStatus(const std::u16string& aPaymentId, const std::u16string& aStatus) {
   if (aPaymentId.empty()) return;
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(fDb.get(), "UPDATE payments SET status = ?2, updated_ms = ?3 WHERE payment_id = ?1", -1,
-                         &raw, nullptr) != SQLITE_OK) {
-    Fail("prepare");
-  }
-  const Statement statement(raw);
+  const Statement statement = Prepare("UPDATE payments SET status = ?2, updated_ms = ?3 WHERE payment_id = ?1");
+  sqlite3_stmt* raw = statement.get();
   Bind(raw, 1, aPaymentId);
   Bind(raw, 2, aStatus);
   sqlite3_bind_int64(raw, 3, NowMs());
@@ -147,15 +135,10 @@ void PaymentJournal::RecordStatus(const std::u16string& aPaymentId, const std::u
 }
 
 std::optional<JournalEntry> PaymentJournal::Latest(const std::u16string& aReference) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(fDb.get(),
-                         "SELECT idempotency_key, reference, amount_raw, currency, begun_ms, time_limit_ms,"
+  const Statement statement = Prepare("SELECT idempotency_key, reference, amount_raw, currency, begun_ms, time_limit_ms,"
                          " device, payment_id, status FROM payments WHERE reference = ?1"
-                         " ORDER BY begun_ms DESC, rowid DESC LIMIT 1",
-                         -1, &raw, nullptr) != SQLITE_OK) {
-    Fail("prepare");
-  }
-  const Statement statement(raw);
+                         " ORDER BY begun_ms DESC, rowid DESC LIMIT 1");
+  sqlite3_stmt* raw = statement.get();
   Bind(raw, 1, aReference);
   const int rc = sqlite3_step(raw);
   if (rc == SQLITE_DONE) return std::nullopt;
@@ -174,11 +157,8 @@ std::optional<JournalEntry> PaymentJournal::Latest(const std::u16string& aRefere
 }
 
 int64_t PaymentJournal::Prune(int64_t aBeforeMs) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(fDb.get(), "DELETE FROM payments WHERE begun_ms < ?1", -1, &raw, nullptr) != SQLITE_OK) {
-    Fail("prepare");
-  }
-  const Statement statement(raw);
+  const Statement statement = Prepare("DELETE FROM payments WHERE begun_ms < ?1");
+  sqlite3_stmt* raw = statement.get();
   sqlite3_bind_int64(raw, 1, aBeforeMs);
   if (sqlite3_step(raw) != SQLITE_DONE) Fail("prune");
   return sqlite3_changes64(fDb.get());

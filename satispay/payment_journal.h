@@ -13,6 +13,7 @@
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace qvpa {
 
@@ -67,6 +68,12 @@ class PaymentJournal {
   struct Closer {
     void operator()(sqlite3* aDb) const;
   };
+  struct Finalizer {
+    void operator()(sqlite3_stmt* aStatement) const;
+  };
+  using Statement = std::unique_ptr<sqlite3_stmt, Finalizer>;
+  // A prepared statement of aSql; throws EQVError with SQLite's reason.
+  Statement Prepare(const char* aSql);
   [[noreturn]] void Fail(const char* aWhat) const;
   void Exec(const char* aSql);
 

@@ -59,6 +59,8 @@ SoakOptions ParseSoakOptions(const std::vector<std::string>& args) {
     else if (name == "--seed") options.seed = static_cast<uint64_t>(ReadWhole(name, next(), 0, 2'000'000'000));
     else if (name == "--timeout-ms") options.timeout_ms = static_cast<int>(ReadWhole(name, next(), 100, 60'000));
     else if (name == "--memory-limit-kib") options.memory_limit_kib = ReadWhole(name, next(), 1, 100'000'000);
+    else if (name == "--hold-bytes-per-operation")
+      options.hold_bytes_per_operation = ReadWhole(name, next(), 0, 1'000'000);
     else if (name == "--library") options.library = next();
     else if (name == "--service") options.service = next();
     else if (name == "--folder") options.folder = next();
@@ -78,8 +80,12 @@ the local service injecting random faults; every call checked against the servic
   --fault-rate R       chance of a fault per service request, 0 to 1 (default 0.2)
   --seed S             seed of the faults and of the cycles (default 1)
   --timeout-ms T       the devices' RequestTimeout (default 1000)
-  --memory-limit-kib K growth of resident memory after warm-up that fails a run of 2,000
-                       operations or more (default 2048)
+  --memory-limit-kib K growth of the live allocations kept between calls, from the second
+                       fifth of the run to the last, that fails a run of 2,000 operations or
+                       more (default 2048)
+  --hold-bytes-per-operation B
+                       the soak keeps B bytes per operation, as a leaking library would: a
+                       check that the memory invariant fails (default 0)
   --library PATH       the driver library (default: the build's)
   --service PATH       the simulator (default: the build's)
   --folder DIR         logs and TLS files (default: a new temporary folder, removed after a

@@ -15,6 +15,7 @@ struct SoakOptions {
   uint64_t seed = 1;
   int timeout_ms = 1000;       // the devices' RequestTimeout
   long memory_limit_kib = 2048;  // growth after warm-up that counts as a violation (runs of 2,000 or more)
+  long hold_bytes_per_operation = 0;  // kept by the soak itself per operation: shows invariant 8 failing
   std::string library;         // the driver library
   std::string service;         // the simulator program
   std::string folder;          // logs and TLS files; a new temporary folder when empty

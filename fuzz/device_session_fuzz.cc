@@ -1,9 +1,16 @@
 // A device session with fuzzed sections: OPEN of a Satispay device whose service host is a
 // loopback port that refuses connections, then PAY, VERIFYTRAN, DAYCLOSE, GETTOTALS and CLOSE
 // on its handle. The input holds the sections in that order, UTF-8, separated by form feeds;
-// each is placed after the handle inside the request's root element.
+// each is placed after the handle inside the request's root element. CLOSE is called when
+// the input holds its section (a fifth one, possibly empty).
+//
+// One session serves the inputs until a CLOSE ends it, or for 1000 inputs: an OPEN and a
+// CLOSE per input (a log thread started and joined, log files and the journal database
+// created and removed) cost several times the calls in between. A new session starts with
+// a cleared log folder.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,24 +45,48 @@ int32_t HandleOf(const std::u16string& aOutput) {
   return handle;
 }
 
+int32_t gHandle = 0;  // the open session's device, 0 when none
+int gUses = 0;
+
+// The session's handle: the open one, or a new one when there is none or it has served
+// its 1000 inputs.
+int32_t Session() {
+  if (gHandle > 0 && ++gUses < 1000) return gHandle;
+  if (gHandle > 0) qvpa::fuzzing::CloseOpenDevices(gHandle);
+  qvpa::fuzzing::ClearDeviceLogs();
+  gUses = 0;
+  gHandle = HandleOf(Call(&OPEN, kOpen).output);
+  if (gHandle <= 0) __builtin_trap();  // the fixed OPEN request must always open
+  return gHandle;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qvpa::fuzzing::PrepareProcess();
+  // Before the log folder is removed (handlers registered later run first).
+  std::atexit([] {
+    if (gHandle > 0) qvpa::fuzzing::CloseOpenDevices(gHandle);
+  });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   const std::vector<std::string_view> sections = qvpa::fuzzing::Split(
       std::string_view(reinterpret_cast<const char*>(aData), aSize), '\f');
-  const int32_t handle = HandleOf(Call(&OPEN, kOpen).output);
-  if (handle <= 0) __builtin_trap();  // the fixed OPEN request must always open
+  const int32_t handle = Session();
   const std::u16string head = u"<Request><Handle>" + qvpa::IntToStr(handle) + u"</Handle>";
   for (size_t i = 0; i < std::size(kSteps); ++i) {
-    const std::u16string section = i < sections.size() ? qvpa::FromUtf8(sections[i]) : u"";
+    const bool given = i < sections.size();
+    if (kSteps[i] == &CLOSE && !given) break;
+    const std::u16string section = given ? qvpa::FromUtf8(sections[i]) : u"";
     Call(kSteps[i], head + section + u"</Request>");
   }
-  qvpa::fuzzing::CloseOpenDevices(handle);
-  qvpa::fuzzing::ClearDeviceLogs();
+  // An input with a CLOSE section ends the session; a CLOSE that failed leaves the device to
+  // be closed here.
+  if (sections.size() >= std::size(kSteps)) {
+    qvpa::fuzzing::CloseOpenDevices(handle);
+    gHandle = 0;
+  }
   return 0;
 }

@@ -31,6 +31,17 @@ std::string BindRefusingPort() {
   return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 
+// Every input writes device logs and a journal database, and removes them again: on a
+// memory-backed folder that costs no disk writes or syncs. TMPDIR, when set, decides.
+std::filesystem::path LogParent() {
+  std::error_code ignored;
+  if (std::getenv("TMPDIR") == nullptr && std::filesystem::is_directory("/dev/shm", ignored) &&
+      ::access("/dev/shm", W_OK) == 0) {
+    return "/dev/shm";
+  }
+  return std::filesystem::temp_directory_path();
+}
+
 }  // namespace
 
 void PrepareProcess() {
@@ -38,7 +49,7 @@ void PrepareProcess() {
   gRefusedHost = BindRefusingPort();
   setenv("QVPA_SATISPAY_HOST", gRefusedHost.c_str(), 1);
   setenv("QVPA_SATISPAY_STAGING_HOST", gRefusedHost.c_str(), 1);
-  std::string folder = (std::filesystem::temp_directory_path() / "qvpa-fuzz-XXXXXX").string();
+  std::string folder = (LogParent() / "qvpa-fuzz-XXXXXX").string();
   if (::mkdtemp(folder.data()) == nullptr) throw std::runtime_error("mkdtemp");
   gLogRoot = folder;
   setenv("QVPA_LOG_DIR", folder.c_str(), 1);

@@ -13,7 +13,7 @@ namespace qvpa::fuzzing {
 
 // Once per process: a loopback port bound but never listening (connections to it are
 // refused), QVPA_SATISPAY_HOST and QVPA_SATISPAY_STAGING_HOST set to it, QVPA_LOG_DIR set
-// to a fresh temporary folder, removed at exit (what writes there must end before: register
+// to a fresh folder below $TMPDIR, or below /dev/shm when TMPDIR is not set, removed at exit (what writes there must end before: register
 // its end with std::atexit after this call).
 void PrepareProcess();
 // "127.0.0.1:<port>" of the refusing port.

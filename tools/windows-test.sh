@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows builds under Wine: for each build folder given, its unit tests (ctest), a POS
+# The Windows builds under Wine: for each build folder given, its unit tests (ctest; the serial
+# suite against pseudo-terminals reached as COM5, see start_serial_peer), a POS
 # session of the Windows qvpa-host against the native service simulator (every request
 # signed by the DLL and checked by the simulator), a payment by the C host built against
 # the public header (include/QVPA_SATISPAY_10.h), the refusal of certificates from an
@@ -119,6 +120,31 @@ distrust_ca() {
   "${WINE[@]}" reg delete "$(root_key "$1")" /f > /dev/null 2>&1 || true
 }
 
+# start_serial_peer: the device end of COM5 for the serial suite (io_handler_serial_test).
+# \\.\COM5 is found only through the prefix's port table (HKLM\Software\Wine\Ports), which
+# Wine's device manager turns into dosdevices/com5 and a serial device when the prefix starts:
+# a bare dosdevices/com5 link is not found (status c0000034). COM5 leads to a link in the work
+# folder, which tools/windows/serial_peer_test_server.py points at a new pseudo-terminal for
+# each device a test asks for; the test reaches the server through QVPA_TEST_SERIAL_PEER.
+start_serial_peer() {
+  local link="$WORK/serial/com5"
+  mkdir -p "$WORK/serial"
+  rm -f "$WORK/serial.port"
+  python3 "$HERE/windows/serial_peer_test_server.py" --link "$link" > "$WORK/serial.port" &
+  SIM_PIDS+=($!)
+  for _ in $(seq 100); do [[ -s "$WORK/serial.port" ]] && break; sleep 0.1; done
+  [[ -s "$WORK/serial.port" ]] || fail "the serial peer server did not start"
+  export QVPA_TEST_SERIAL_PEER=$(head -n 1 "$WORK/serial.port")
+  "${WINE[@]}" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$link" /f > /dev/null 2>&1 ||
+    fail "cannot register COM5 in the prefix"
+  wineserver -k 2>/dev/null || true  # the prefix starts again with COM5
+  wineserver -p > /dev/null 2>&1 || true
+  "${WINE[@]}" cmd /c exit > /dev/null 2>&1 || true
+  [[ "$(readlink "$WINEPREFIX/dosdevices/com5")" == "$link" ]] ||
+    fail "Wine did not map COM5 to $link ($(readlink "$WINEPREFIX/dosdevices/com5" || echo no link))"
+  echo "COM5 leads to the serial peer's pseudo-terminals (control port $QVPA_TEST_SERIAL_PEER)"
+}
+
 # Certificates of a second authority (trusted) for a name the test never uses.
 openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=qvpa-test-ca-2 -days 2 \
   -keyout "$WORK/ca2-key.pem" -out "$WORK/ca2.pem" 2> /dev/null
@@ -161,6 +187,7 @@ for BUILD_DIR in "$@"; do
   "${WINE[@]}" cmd /c exit > /dev/null 2>&1 || true
 
   echo "---- unit tests"
+  start_serial_peer
   # The HTTP channel's client needs a plain-HTTP server with Basic and Digest credentials.
   python3 "$HERE/windows/http_auth_server.py" > "$WORK/http.port" &
   SIM_PIDS+=($!)

@@ -193,6 +193,44 @@ TEST_F(SerialChannelTest, DeviceThatNeverSendsTheTerminatorEndsByTime) {
       << DumpLines(lines);
 }
 
+TEST_F(SerialChannelTest, ReadTimeOutLastsUntilChangedAndIsForgottenOnOpen) {
+  auto channel = Open();
+  TComPort& port = channel->ComPort();
+  char byte;
+  uint32_t mask = 0;
+  const struct {
+    uint32_t timeout;
+    int at_least_ms;
+    int below_ms;
+  } cases[] = {
+      {1000, 1000, 4000},  // programmed
+      {0, 1000, 4000},     // 0 keeps the one programmed last
+      {150, 150, 900},     // a new one replaces it
+      {150, 150, 900},     // the same one again
+      {1000, 1000, 4000},
+  };
+  for (const auto& tc : cases) {
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(&byte, 1, tc.timeout, mask), 0) << tc.timeout;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_GE(took, tc.at_least_ms) << tc.timeout;
+    EXPECT_LT(took, tc.below_ms) << tc.timeout;
+  }
+  // Opening again forgets the time-out: until one is given, a read takes what has arrived,
+  // and the one programmed before the close is programmed again.
+  port.Close();
+  port.Open();
+  auto start = Clock::now();
+  EXPECT_EQ(port.Read(&byte, 1, 0, mask), 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  start = Clock::now();
+  EXPECT_EQ(port.Read(&byte, 1, 1000, mask), 0);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1000));
+  peer_.Send("Q");
+  EXPECT_EQ(port.Read(&byte, 1, 2000, mask), 1);
+  EXPECT_EQ(byte, 'Q');
+}
+
 TEST_F(SerialChannelTest, HungUpDeviceEndsReadsByTimeWithoutSpinning) {
   auto channel = Open();
   peer_.HangUp();

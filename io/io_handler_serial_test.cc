@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/error_test_support.h"
 #include "io/serial_peer_test_support.h"

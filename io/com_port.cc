@@ -30,7 +30,10 @@ void TComPort::Close() {
 
 int32_t TComPort::Read(void* buffer, int32_t nbytes, uint32_t timeout, uint32_t& ErrorCode) {
   if (!fIsOpen) throw TComPortException(u"Cannot read because COM port is not open.");
-  if (timeout != 0 && timeout != fCurrentComTimeout) fCurrentComTimeout = timeout;
+  if (timeout != 0 && timeout != fCurrentComTimeout) {
+    PlatformSetReadTimeout(timeout);
+    fCurrentComTimeout = timeout;
+  }
   return PlatformRead(buffer, nbytes, fCurrentComTimeout, ErrorCode);
 }
 

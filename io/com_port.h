@@ -39,7 +39,9 @@ class TComPort {
   void Close();
   // Up to nbytes bytes, waiting at most timeout ms in all (and 100 ms between bytes);
   // 0 when nothing came. -1 on a failed read, with the error mask in ErrorCode (written
-  // only then). A timeout of 0 keeps the one programmed last.
+  // only then). A timeout of 0 keeps the one programmed last; the port's time-outs are
+  // programmed only when the time-out changes (throws "GetCommTimeouts failed." or
+  // "SetCommTimeouts failed." when the system refuses).
   int32_t Read(void* buffer, int32_t nbytes, uint32_t timeout, uint32_t& ErrorCode);
   // Writes every byte of S; true when all were written.
   bool WriteText(std::string_view S);
@@ -63,6 +65,7 @@ class TComPort {
   // The platform's half (com_port_posix.cc / com_port_win.cc).
   intptr_t PlatformOpen();  // the handle; throws TComPortException
   void PlatformSetLine(uint32_t baud, uint8_t data, TStopBits stop, TParity pty);
+  void PlatformSetReadTimeout(uint32_t timeout);  // throws TComPortException
   int32_t PlatformRead(void* buffer, int32_t nbytes, uint32_t timeout, uint32_t& ErrorCode);
   int64_t PlatformWrite(std::string_view bytes);  // bytes written, -1 when refused
   bool PlatformPurge();
@@ -77,7 +80,7 @@ class TComPort {
   TParity fParity;
   intptr_t fComHandle = -1;
   bool fIsOpen = false;
-  uint32_t fCurrentComTimeout = kNoTimeout;
+  uint32_t fCurrentComTimeout = kNoTimeout;  // read time-out last programmed; none after Open
 };
 
 // The device COMn opens: "<dir>/COMn" when QVPA_COM_DIR names a folder, else the

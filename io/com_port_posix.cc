@@ -121,6 +121,9 @@ void TComPort::PlatformSetLine(uint32_t baud, uint8_t data, TStopBits stop, TPar
   }
 }
 
+// Each read waits with poll for the time it is given: there is nothing to program.
+void TComPort::PlatformSetReadTimeout(uint32_t) {}
+
 int32_t TComPort::PlatformRead(void* buffer, int32_t nbytes, uint32_t timeout, uint32_t& ErrorCode) {
   // Total time-out `timeout` (none programmed: only what has arrived), and at most 100 ms
   // of silence between two bytes once the first has come. In raw mode with VMIN and VTIME

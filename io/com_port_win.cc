@@ -1,7 +1,7 @@
 // TComPort on the Win32 communications API. The port is opened for exclusive use and
 // runs in binary mode; flow control stays as the device had it. Read waits are the
-// port's own time-outs (COMMTIMEOUTS), so a read never spins and never outlasts the time
-// the caller gave.
+// port's own time-outs (COMMTIMEOUTS), programmed when the read time-out changes, so a
+// read never spins and never outlasts the time the caller gave.
 #include <windows.h>
 
 #include <algorithm>
@@ -84,21 +84,22 @@ void TComPort::PlatformSetLine(uint32_t baud, uint8_t data, TStopBits stop, TPar
   if (!valid || !::SetCommState(Handle(fComHandle), &line)) throw TComPortException(u"SetCommState failed!");
 }
 
-int32_t TComPort::PlatformRead(void* buffer, int32_t nbytes, uint32_t timeout, uint32_t& ErrorCode) {
-  if (nbytes <= 0) return 0;
-  // Total time-out `timeout` (none programmed: only what has arrived), and at most
-  // 100 ms of silence between two bytes once the first has come.
+// Total time-out `timeout`, and at most 100 ms of silence between two bytes once the
+// first has come; the write time-outs stay.
+void TComPort::PlatformSetReadTimeout(uint32_t timeout) {
   COMMTIMEOUTS timeouts{};
-  if (timeout == kNoTimeout) {
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-  } else {
-    timeouts.ReadIntervalTimeout = kIntervalMs;
-    timeouts.ReadTotalTimeoutConstant = std::min<DWORD>(timeout, MAXDWORD - 1);
-  }
-  SetWriteBudget(timeouts, fBaudRate);
+  if (!::GetCommTimeouts(Handle(fComHandle), &timeouts)) throw TComPortException(u"GetCommTimeouts failed.");
+  timeouts.ReadIntervalTimeout = kIntervalMs;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = std::min<DWORD>(timeout, MAXDWORD - 1);
+  if (!::SetCommTimeouts(Handle(fComHandle), &timeouts)) throw TComPortException(u"SetCommTimeouts failed.");
+}
+
+// The wait is the one the port was programmed with (until then: only what has arrived).
+int32_t TComPort::PlatformRead(void* buffer, int32_t nbytes, uint32_t, uint32_t& ErrorCode) {
+  if (nbytes <= 0) return 0;
   DWORD got = 0;
-  if (!::SetCommTimeouts(Handle(fComHandle), &timeouts) ||
-      !::ReadFile(Handle(fComHandle), buffer, static_cast<DWORD>(nbytes), &got, nullptr)) {
+  if (!::ReadFile(Handle(fComHandle), buffer, static_cast<DWORD>(nbytes), &got, nullptr)) {
     DWORD errors = 0;
     ::ClearCommError(Handle(fComHandle), &errors, nullptr);
     ErrorCode = errors != 0 ? static_cast<uint32_t>(errors) : kErrorIO;

@@ -1,19 +1,20 @@
 // The serial channel against a pseudo-terminal: the test plays the device on the
-// master side while the channel opens the slave as COM5.
+// primary end while the channel opens the secondary end as COM5. The same cases run on
+// POSIX and in the Windows build under Wine (io/serial_peer_test_support.h); where Wine's
+// serial devices behave differently, the case says so.
 #include "io/io_handler_serial.h"
 
 #include <gtest/gtest.h>
-#include <termios.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/error_test_support.h"
-#include "io/com_port_posix.h"
-#include "io/pty_peer.h"
+#include "io/serial_peer_test_support.h"
 #include "io/test_support.h"
 
 namespace qvpa {
@@ -22,7 +23,7 @@ namespace {
 using testing_io::CloseAndReadLog;
 using testing_io::DumpLines;
 using testing_io::HasLine;
-using testing_io::PtyPeer;
+using testing_io::SerialPeer;
 using testing_io::TempDir;
 using Clock = std::chrono::steady_clock;
 
@@ -42,15 +43,16 @@ kConnection SerialConnection(const std::u16string& port = u"COM5", int32_t read_
 
 class SerialChannelTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(pty_.ok()) << "no pseudo-terminal"; }
+  void SetUp() override { ASSERT_EQ(peer_.failure(), ""); }
 
-  std::unique_ptr<kIOHandler_Serial> Open(kConnection connection = SerialConnection()) {
-    auto channel = std::make_unique<kIOHandler_Serial>(connection, dir_.u16(), u"SERIAL_TEST");
+  std::unique_ptr<kIOHandler_Serial> Open(kConnection connection = SerialConnection(),
+                                          const std::u16string& log_name = u"SERIAL_TEST") {
+    auto channel = std::make_unique<kIOHandler_Serial>(connection, dir_.u16(), log_name);
     EXPECT_TRUE(channel->Connect());
     return channel;
   }
 
-  PtyPeer pty_;
+  SerialPeer peer_;
   TempDir dir_;
 };
 
@@ -88,77 +90,70 @@ TEST(SerialChannelSetupTest, ConnectionValuesBecomePortSettingsOrErrors) {
   }
 }
 
-TEST(SerialLineTest, LineParametersMapToTermios) {
-  const struct {
-    uint8_t data;
-    TStopBits stop;
-    TParity parity;
-    tcflag_t expected;
-  } cases[] = {
-      {8, TStopBits::sbOne, TParity::ptNone, CS8},
-      {7, TStopBits::sbOne, TParity::ptEven, CS7 | PARENB},
-      {7, TStopBits::sbTwo, TParity::ptOdd, CS7 | CSTOPB | PARENB | PARODD},
-      {8, TStopBits::sbOne, TParity::ptMark, CS8 | PARENB | PARODD | CMSPAR},
-      {6, TStopBits::sbOne, TParity::ptSpace, CS6 | PARENB | CMSPAR},
-      {5, TStopBits::sbOneHalf, TParity::ptNone, CS5 | CSTOPB},
-  };
-  constexpr tcflag_t kLineBits = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
-  for (const auto& tc : cases) {
-    termios line{};
-    line.c_cflag = CS8 | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
-    line.c_iflag = IXON | ICRNL;
-    line.c_lflag = ICANON | ECHO;
-    ASSERT_TRUE(ApplyLineParameters(line, 9600, tc.data, tc.stop, tc.parity));
-    EXPECT_EQ(line.c_cflag & kLineBits, tc.expected) << int(tc.data) << " " << int(tc.parity);
-    EXPECT_TRUE(line.c_cflag & CRTSCTS) << "flow control is left as it was";
-    EXPECT_TRUE(line.c_iflag & IXON) << "flow control is left as it was";
-    EXPECT_FALSE(line.c_iflag & ICRNL) << "bytes pass untranslated";
-    EXPECT_FALSE(line.c_lflag & (ICANON | ECHO)) << "binary mode";
-    EXPECT_EQ(cfgetospeed(&line), B9600);
-  }
-  termios line{};
-  EXPECT_FALSE(ApplyLineParameters(line, 12345, 8, TStopBits::sbOne, TParity::ptNone));
-  EXPECT_FALSE(ApplyLineParameters(line, 9600, 9, TStopBits::sbOne, TParity::ptNone));
-  EXPECT_FALSE(ApplyLineParameters(line, 9600, 8, TStopBits::sbOneHalf, TParity::ptNone));
-}
-
 TEST_F(SerialChannelTest, ConnectLogsTheLineAndTheDeviceSeesIt) {
-  kConnection connection = SerialConnection();
-  connection.SetParity(qvParity::Odd);
-  connection.SetStopBits(2);
-  auto channel = Open(connection);
-  ASSERT_TRUE(channel->Connected());
-  const termios line = pty_.Line();
-  EXPECT_EQ(cfgetospeed(&line), B115200);
-  EXPECT_TRUE(line.c_cflag & CSTOPB);
-  EXPECT_TRUE(line.c_cflag & PARODD);  // a pseudo-terminal keeps no PARENB, but keeps PARODD
-  EXPECT_FALSE(line.c_lflag & ICANON);
-  EXPECT_TRUE(channel->Disconnect());
-  EXPECT_FALSE(channel->Connected());
+  // The device end cannot see the data bits and whether parity is on (see PeerLine): the
+  // log shows them.
+  const struct {
+    int32_t speed;
+    int32_t data_bits;
+    qvParity parity;
+    int32_t stop_bits;
+    testing_io::PeerLine line;
+    const char* logged_parity;
+    const char* logged_stop_bits;
+  } cases[] = {
+      {115200, 8, qvParity::Odd, 2, {115200, true, true, false, true}, "Parity=odd", "StopBits=2"},
+      {9600, 7, qvParity::Even, 1, {9600, false, false, false, true}, "Parity=even", "StopBits=1"},
+      {19200, 8, qvParity::None, 1, {19200, false, false, false, true}, "Parity=none", "StopBits=1"},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.speed);
+    kConnection connection = SerialConnection();
+    connection.SetSpeed(tc.speed);
+    connection.SetDataBits(tc.data_bits);
+    connection.SetParity(tc.parity);
+    connection.SetStopBits(tc.stop_bits);
+    auto channel = Open(connection, u"SERIAL_LINE_" + IntToStr(tc.speed));
+    ASSERT_TRUE(channel->Connected());
+    const testing_io::PeerLine line = peer_.Line();
+    EXPECT_EQ(line.baud, tc.line.baud);
+    EXPECT_EQ(line.two_stop_bits, tc.line.two_stop_bits);
+    EXPECT_EQ(line.odd, tc.line.odd);
+    EXPECT_EQ(line.stick, tc.line.stick);
+    EXPECT_TRUE(line.raw) << "binary mode: no line editing, echo or translation";
+    EXPECT_TRUE(channel->Disconnect());
+    EXPECT_FALSE(channel->Connected());
 
-  const auto lines = CloseAndReadLog(channel);
-  const std::vector<std::string> expected = {
-      " - kIOHandler_Serial", " - ", " - ConnectTimeout=1000", " - ReadTimeout=300",
-      " - Serial Driver Version: 1.0", " - SerialPort=COM5", " - Speed=115200",
-      " - Parity=odd", " - DataBits=8", " - StopBits=2"};
-  ASSERT_GE(lines.size(), 2 + expected.size()) << DumpLines(lines);
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[2 + i], expected[i]);
+    const auto lines = CloseAndReadLog(channel);
+    const std::vector<std::string> expected = {" - kIOHandler_Serial",
+                                               " - ",
+                                               " - ConnectTimeout=1000",
+                                               " - ReadTimeout=300",
+                                               " - Serial Driver Version: 1.0",
+                                               " - SerialPort=COM5",
+                                               " - Speed=" + std::to_string(tc.speed),
+                                               std::string(" - ") + tc.logged_parity,
+                                               " - DataBits=" + std::to_string(tc.data_bits),
+                                               std::string(" - ") + tc.logged_stop_bits};
+    ASSERT_GE(lines.size(), 2 + expected.size()) << DumpLines(lines);
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[2 + i], expected[i]);
+  }
 }
 
 TEST_F(SerialChannelTest, ReadsByCountByTerminatorAndByTime) {
   auto channel = Open();
-  pty_.Send("ABC");
+  peer_.Send("ABC");
   EXPECT_EQ(channel->ReadChars(3), u"ABC");
 
-  pty_.Send(std::string("xy\x03z", 4));
+  peer_.Send(std::string("xy\x03z", 4));
   const uint8_t etx[] = {3};
   EXPECT_EQ(channel->ReadUpTo(etx), u"xy\x03");
   EXPECT_EQ(channel->ReadChars(1), u"z");
 
-  pty_.Send("\x80\xff");  // every byte value arrives as the same character code
+  peer_.Send("\x80\xff");  // every byte value arrives as the same character code
   EXPECT_EQ(channel->ReadChars(2), u"\u0080\u00ff");
 
-  pty_.Send("12");
+  peer_.Send("12");
   const auto start = Clock::now();
   EXPECT_EQ(channel->ReadChars(3), u"12");
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
@@ -177,7 +172,7 @@ TEST_F(SerialChannelTest, DeviceThatNeverSendsTheTerminatorEndsByTime) {
   std::atomic<bool> stop{false};
   std::thread device([&] {
     while (!stop) {
-      pty_.Send("ab");
+      peer_.Send("ab");
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
@@ -198,9 +193,47 @@ TEST_F(SerialChannelTest, DeviceThatNeverSendsTheTerminatorEndsByTime) {
       << DumpLines(lines);
 }
 
-TEST_F(SerialChannelTest, HungUpDeviceLogsItsErrorOncePerReadAndDoesNotSpin) {
+TEST_F(SerialChannelTest, ReadTimeOutLastsUntilChangedAndIsForgottenOnOpen) {
   auto channel = Open();
-  pty_.CloseMaster();
+  TComPort& port = channel->ComPort();
+  char byte;
+  uint32_t mask = 0;
+  const struct {
+    uint32_t timeout;
+    int at_least_ms;
+    int below_ms;
+  } cases[] = {
+      {1000, 1000, 4000},  // programmed
+      {0, 1000, 4000},     // 0 keeps the one programmed last
+      {150, 150, 900},     // a new one replaces it
+      {150, 150, 900},     // the same one again
+      {1000, 1000, 4000},
+  };
+  for (const auto& tc : cases) {
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(&byte, 1, tc.timeout, mask), 0) << tc.timeout;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_GE(took, tc.at_least_ms) << tc.timeout;
+    EXPECT_LT(took, tc.below_ms) << tc.timeout;
+  }
+  // Opening again forgets the time-out: until one is given, a read takes what has arrived,
+  // and the one programmed before the close is programmed again.
+  port.Close();
+  port.Open();
+  auto start = Clock::now();
+  EXPECT_EQ(port.Read(&byte, 1, 0, mask), 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  start = Clock::now();
+  EXPECT_EQ(port.Read(&byte, 1, 1000, mask), 0);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1000));
+  peer_.Send("Q");
+  EXPECT_EQ(port.Read(&byte, 1, 2000, mask), 1);
+  EXPECT_EQ(byte, 'Q');
+}
+
+TEST_F(SerialChannelTest, HungUpDeviceEndsReadsByTimeWithoutSpinning) {
+  auto channel = Open();
+  peer_.HangUp();
   const uint8_t cr[] = {13};
   const auto start = Clock::now();
   EXPECT_EQ(channel->ReadUpTo(cr), u"");
@@ -208,14 +241,18 @@ TEST_F(SerialChannelTest, HungUpDeviceLogsItsErrorOncePerReadAndDoesNotSpin) {
   EXPECT_LT(Clock::now() - start, kReadBound);
   EXPECT_EQ(channel->ReadChars(2), u"");
   const auto lines = CloseAndReadLog(channel);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), " - ERROR - Read Error:1024"), 1) << DumpLines(lines);
+  // Where the hang-up fails the reads, ReadUpTo logs the failure once (ReadChars logs
+  // none); Wine reads a hung-up pseudo-terminal as a silent line.
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), " - ERROR - Read Error:1024"),
+            testing_io::HangUpFailsReads() ? 1 : 0)
+      << DumpLines(lines);
   EXPECT_TRUE(HasLine(lines, " - ERROR - Read Timeout:")) << DumpLines(lines);
 }
 
 TEST_F(SerialChannelTest, WritesGoOutInTheAnsiCodePage) {
   auto channel = Open();
   EXPECT_TRUE(channel->Write(u"Caf\u00e9 \u20ac\r\n"));
-  EXPECT_EQ(pty_.Receive(8), "Caf\xe9 \x80\r\n");
+  EXPECT_EQ(peer_.Receive(8), "Caf\xe9 \x80\r\n");
   EXPECT_EQ(ErrorOf([&] { channel->Write(u"\u0416"); }),
             u"Character \"\u0416\" (U+0416) has no byte in code page 1252");
   const auto lines = CloseAndReadLog(channel);
@@ -225,7 +262,7 @@ TEST_F(SerialChannelTest, WritesGoOutInTheAnsiCodePage) {
 TEST_F(SerialChannelTest, BufferAndModemLineCalls) {
   auto channel = Open();
   EXPECT_FALSE(channel->InputBufferContainsData());
-  pty_.Send("junk");
+  peer_.Send("junk");
   const auto deadline = Clock::now() + kReadBound;
   while (!channel->InputBufferContainsData() && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -235,11 +272,11 @@ TEST_F(SerialChannelTest, BufferAndModemLineCalls) {
   EXPECT_FALSE(channel->InputBufferContainsData());
   channel->ComPort().SetDTR(true);  // a pseudo-terminal has no modem lines: no effect, no error
   channel->ComPort().SetRTS(false);
-  pty_.Send("Z");
+  peer_.Send("Z");
   EXPECT_EQ(channel->ReadChars(1), u"Z");
 }
 
-TEST_F(SerialChannelTest, PortErrorsCarryTheirMessages) {
+TEST(SerialPortErrorTest, ClosedPortCallsCarryTheirMessages) {
   kIOHandler_Serial closed(SerialConnection(), u"", u"");
   uint32_t mask = 0;
   char byte;
@@ -250,32 +287,33 @@ TEST_F(SerialChannelTest, PortErrorsCarryTheirMessages) {
   EXPECT_EQ(ErrorOf([&] { closed.ComPort().SetRTS(true); }), u"SetRTS failed because COM port not open.");
   EXPECT_EQ(ErrorOf([&] { closed.ClearBuffers(); }), u"<no error>");
   EXPECT_EQ(ErrorOf([&] { closed.ReadAll(); }), u"ReadAll Unsupported");
+}
 
+TEST_F(SerialChannelTest, OpenFailuresCarryTheirMessages) {
   EXPECT_EQ(ErrorOf([&] { kIOHandler_Serial(SerialConnection(u"COM7"), u"", u"").Connect(); }),
             u"COM7 is not a valid COM port.");
 
   auto first = Open();
   kIOHandler_Serial second(SerialConnection(), u"", u"");
   const std::u16string in_use = ErrorOf([&] { second.Connect(); });
-  EXPECT_EQ(in_use.rfind(u"Cannot open COM5 (error #", 0), 0u) << ToUtf8(in_use);
-  EXPECT_FALSE(second.Connected());
+  if (testing_io::SecondOpenIsRefused()) {
+    EXPECT_EQ(in_use.rfind(u"Cannot open COM5 (error #", 0), 0u) << ToUtf8(in_use);
+    EXPECT_FALSE(second.Connected());
+  } else {
+    // Wine's serial devices ignore the share mode: the second open succeeds.
+    EXPECT_EQ(in_use, u"<no error>");
+    second.Disconnect();
+  }
 
-  std::ofstream(pty_.dir() / "COM8") << "not a terminal";
-  EXPECT_EQ(ErrorOf([&] { kIOHandler_Serial(SerialConnection(u"COM8"), u"", u"").Connect(); }),
-            u"GetCommState failed!");
-  kConnection odd_speed = SerialConnection();
-  odd_speed.SetSpeed(12345);
+  // A line the port cannot have. (What a speed the line does not know does is up to the
+  // platform: refused on POSIX, see com_port_posix_test.cc; Wine sets such a speed on a
+  // pseudo-terminal by a custom divisor it does not check, so the outcome is not defined.)
+  kConnection nine_bits = SerialConnection();
+  nine_bits.SetDataBits(9);
   first.reset();
-  EXPECT_EQ(ErrorOf([&] { kIOHandler_Serial(odd_speed, u"", u"").Connect(); }), u"SetCommState failed!");
-}
-
-TEST(SerialDeviceNameTest, ComPortsMapToSerialDevicesUnlessAFolderIsNamed) {
-  ::unsetenv("QVPA_COM_DIR");
-  EXPECT_EQ(ComDevicePath(1), u"/dev/ttyS0");
-  EXPECT_EQ(ComDevicePath(12), u"/dev/ttyS11");
-  ::setenv("QVPA_COM_DIR", "/tmp/ports", 1);
-  EXPECT_EQ(ComDevicePath(3), u"/tmp/ports/COM3");
-  ::unsetenv("QVPA_COM_DIR");
+  kIOHandler_Serial refused(nine_bits, u"", u"");
+  EXPECT_EQ(ErrorOf([&] { refused.Connect(); }), u"SetCommState failed!");
+  EXPECT_FALSE(refused.Connected());
 }
 
 }  // namespace

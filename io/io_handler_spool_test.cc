@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/error_test_support.h"
@@ -108,16 +109,16 @@ TEST_F(SpoolChannelTest, RefusedRawJobLeavesTheSpoolerText) {
 TEST_F(SpoolChannelTest, PicturePrintsScaledAndCentredOnTheQueuesPage) {
   const PageMetrics page = spooler::GetPageMetrics(u"Receipt");
   // 595 x 842 pt at 600 dpi, margins of 18 pt (150 px) left and right, 36 pt (300 px)
-  // top and bottom. 842 pt is 7016.67 px: the CUPS spooler keeps sizes in hundredths of
-  // millimetres and rounds to 7017, the Windows printer driver truncates to 7016.
+  // top and bottom; the sheet's height in whole pixels is the spooler's rounding.
+  const int sheet_height = SpoolQueueUnderTest::SheetHeightPixels();
   EXPECT_EQ(page.dpi_x, 600);
   EXPECT_EQ(page.dpi_y, 600);
   EXPECT_EQ(page.page_width, 4958);
-  EXPECT_TRUE(page.page_height == 7016 || page.page_height == 7017) << page.page_height;
+  EXPECT_EQ(page.page_height, sheet_height);
   EXPECT_EQ(page.offset_x, 150);
   EXPECT_EQ(page.offset_y, 300);
   EXPECT_EQ(page.printable_width, 4658);
-  EXPECT_EQ(page.printable_height, page.page_height - 600);
+  EXPECT_EQ(page.printable_height, sheet_height - 600);
 
   auto channel = Channel(u"RECEIPT");  // found whatever the letter case
   const Bitmap picture(400, 250, 0xFF000000u);
@@ -138,8 +139,9 @@ TEST_F(SpoolChannelTest, PicturePrintsScaledAndCentredOnTheQueuesPage) {
   ASSERT_TRUE(drawn.picture_found);
   const double pt = 72.0 / 600;
   EXPECT_NEAR(drawn.left, expected.left * pt, 0.01);
-  // The driver's sheet may be a fraction of a pixel shorter than the paper (above).
-  EXPECT_NEAR(drawn.top, expected.top * pt, pt);
+  // Measured from the paper's top edge, which lies a fraction of a pixel above the top of
+  // a sheet rounded down to whole pixels.
+  EXPECT_NEAR(drawn.top, expected.top * pt, std::max(0.0, 7016.67 - sheet_height) * pt + 0.01);
   EXPECT_NEAR(drawn.width, 800 * pt, 0.01);
   EXPECT_NEAR(drawn.height, 500 * pt, 0.01);
   const auto jobs = server_->CompletedJobs();

@@ -43,6 +43,10 @@ class SpoolQueueUnderTest {
     double left = 0, top = 0, width = 0, height = 0;
   };
   static Drawing ReadDrawing(const std::string& aJob);
+  // The queue's A4 sheet (842 pt, 7016.67 px at 600 dpi) in whole device pixels: the
+  // CUPS spooler keeps sizes in hundredths of millimetres and rounds (7017), the Windows
+  // printer driver truncates (7016).
+  static int SheetHeightPixels();
   // The system's text for a printer name the spooler does not know.
   static std::u16string UnknownPrinterText();
 

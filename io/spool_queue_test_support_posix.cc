@@ -130,6 +130,7 @@ SpoolQueueUnderTest::Drawing SpoolQueueUnderTest::ReadDrawing(const std::string&
   }
   return drawing;
 }
+int SpoolQueueUnderTest::SheetHeightPixels() { return 7017; }
 std::u16string SpoolQueueUnderTest::UnknownPrinterText() { return u"The printer or class does not exist."; }
 
 }  // namespace qvpa::testing_io

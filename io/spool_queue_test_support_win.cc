@@ -156,6 +156,7 @@ SpoolQueueUnderTest::Drawing SpoolQueueUnderTest::ReadDrawing(const std::string&
   return drawing;
 }
 
+int SpoolQueueUnderTest::SheetHeightPixels() { return 7016; }
 std::u16string SpoolQueueUnderTest::UnknownPrinterText() { return WindowsErrorText(ERROR_INVALID_PRINTER_NAME); }
 
 }  // namespace qvpa::testing_io

@@ -44,8 +44,8 @@ FiscalPrinterUnderTest::FiscalPrinterUnderTest(std::shared_ptr<FiscalPrinterSimu
   // Found beside the test program by the system's search rules.
   platform_->server = ::LoadLibraryA(QVPA_FISCAL_PRINTER_SERVER);
   if (platform_->server == nullptr) Fail(u"Cannot load the fiscal printer test server", ::GetLastError());
-  platform_->attach =
-      reinterpret_cast<AttachFunction>(reinterpret_cast<void*>(::GetProcAddress(platform_->server, "AttachFiscalPrinterState")));
+  void* const attach = reinterpret_cast<void*>(::GetProcAddress(platform_->server, "AttachFiscalPrinterState"));
+  platform_->attach = reinterpret_cast<AttachFunction>(attach);
   if (platform_->attach == nullptr) Fail(u"Fiscal printer test server without its attach", ::GetLastError());
   platform_->attach(&state_);
 

@@ -42,8 +42,13 @@ class CupsTestServer {
     // queue's PDF filter and port monitor (raw jobs run no filter, and without one the
     // scheduler writes nothing to a file device), so the file receives the job's bytes.
     std::filesystem::create_directory_symlink("/usr/lib/cups/daemon", root / "bin/daemon");
+    // The monitor, last in the chain, also notes each finished job's number and title in
+    // out/jobs.log, for a client that cannot ask the scheduler.
+    Write("bin/filter/qvpa-copy", "#!/bin/sh\nif [ -n \"$6\" ]; then exec cat \"$6\"; else exec cat; fi\n");
+    Write("bin/monitor/qvpa-copy", "#!/bin/sh\nif [ -n \"$6\" ]; then cat \"$6\"; else cat; fi\nrc=$?\n"
+                                   "printf '%s\\t%s\\n' \"$1\" \"$3\" >> " + (root / "out/jobs.log").string() +
+                                   "\nexit $rc\n");
     for (const char* name : {"bin/filter/qvpa-copy", "bin/monitor/qvpa-copy"}) {
-      Write(name, "#!/bin/sh\nif [ -n \"$6\" ]; then exec cat \"$6\"; else exec cat; fi\n");
       std::filesystem::permissions(root / name, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                                     std::filesystem::perms::group_exec |
                                                     std::filesystem::perms::others_read |
@@ -67,6 +72,10 @@ class CupsTestServer {
     Write("conf/printers.conf", std::string("<Printer ") + kQueue + ">\nInfo Receipt\nDeviceURI file://" +
                                     output().string() + "\nState Idle\nAccepting Yes\nShared No\nPortMonitor qvpa-copy\n</Printer>\n");
     Write("conf/ppd/Receipt.ppd", kPpd);
+    // Raw printing as a stock installation enables it: data of no known type goes to the
+    // queue as it is. Clients that do not mark their raw jobs (Wine's spooler) need it.
+    Write("conf/raw.types", "application/octet-stream\n");
+    Write("conf/raw.convs", "application/octet-stream application/vnd.cups-raw 0 -\n");
 
     const std::string conf = (root / "conf/cupsd.conf").string();
     const std::string files = (root / "conf/cups-files.conf").string();
@@ -108,8 +117,12 @@ class CupsTestServer {
     ss << in.rdbuf();
     return ss.str();
   }
+  // The scheduler's socket, for CUPS_SERVER.
+  const std::string& socket() const { return socket_; }
   // The file the queue's device writes.
   std::filesystem::path output() const { return dir_.path() / "out/receipt.prn"; }
+  // "<job number>\t<title>" per finished job, in the order they finished.
+  std::filesystem::path jobs_log() const { return dir_.path() / "out/jobs.log"; }
 
   // Waits (at most 20 s) until the queue has no unfinished job, then returns the bytes
   // of the last job the device wrote.
@@ -147,6 +160,8 @@ class CupsTestServer {
       "*TTRasterizer: Type42\n"
       "*cupsFilter2: \"application/pdf application/octet-stream 0 qvpa-copy\"\n"
       "*cupsFilter2: \"application/vnd.cups-raw application/octet-stream 0 qvpa-copy\"\n"
+      "*cupsFilter2: \"application/postscript application/octet-stream 0 qvpa-copy\"\n"
+      "*cupsFilter2: \"text/plain application/octet-stream 0 qvpa-copy\"\n"
       "*OpenUI *PageSize/Media Size: PickOne\n*OrderDependency: 10 AnySetup *PageSize\n"
       "*DefaultPageSize: A4\n*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n*CloseUI: *PageSize\n"
       "*OpenUI *PageRegion: PickOne\n*OrderDependency: 10 AnySetup *PageRegion\n*DefaultPageRegion: A4\n"

@@ -1,5 +1,6 @@
 // The OPOS channel against the fiscal printer simulator, and without any control (as on
-// platforms that have no OPOS).
+// platforms that have no OPOS). On Windows the simulator sits behind the platform's COM
+// control (FiscalPrinterUnderTest), so the same cases run through IDispatch.
 #include "io/io_handler_opos.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <functional>
 
 #include "base/error_test_support.h"
-#include "io/fiscal_printer_simulator.h"
+#include "io/fiscal_printer_control_test_support.h"
 #include "io/test_support.h"
 
 namespace qvpa {
@@ -17,6 +18,7 @@ using testing_io::CloseAndReadLog;
 using testing_io::DumpLines;
 using testing_io::HasLine;
 using testing_io::FiscalPrinterSimulator;
+using testing_io::FiscalPrinterUnderTest;
 using testing_io::TempDir;
 
 Currency Cur(const char16_t* text) { return *Currency::Parse(text); }
@@ -28,8 +30,10 @@ class OposChannelTest : public ::testing::Test {
     connection.SetConnectionType(qvConnectionType::OPOS);
     connection.SetDeviceName(u"FiscalPrinter");
     connection.SetConnectTimeOut(1500);
-    channel_ = std::make_unique<kIOHandler_OPOS>(connection, dir_.u16(), u"OPOS_TEST",
-                                                 std::make_unique<FiscalPrinterSimulator>(printer_));
+    under_test_ = std::make_unique<FiscalPrinterUnderTest>(printer_);
+    auto control = under_test_->NewControl();
+    ASSERT_NE(control, nullptr) << "no fiscal printer control was created";
+    channel_ = std::make_unique<kIOHandler_OPOS>(connection, dir_.u16(), u"OPOS_TEST", std::move(control));
   }
   // The log lines after the connect banner's six lines and the start banner.
   std::vector<std::string> LogAfterBanner() {
@@ -39,6 +43,7 @@ class OposChannelTest : public ::testing::Test {
 
   TempDir dir_;
   std::shared_ptr<FiscalPrinterSimulator::State> printer_ = std::make_shared<FiscalPrinterSimulator::State>();
+  std::unique_ptr<FiscalPrinterUnderTest> under_test_;  // outlives the channel's control
   std::unique_ptr<kIOHandler_OPOS> channel_;
 };
 
@@ -85,15 +90,17 @@ TEST_F(OposChannelTest, ControlFailuresAreCaughtOnlyInConnectAndDisconnect) {
   EXPECT_FALSE(channel_->Connected());
   EXPECT_FALSE(channel_->ErrorFound());
   printer_->failures[u"PrintXReport"] = u"RPC server unavailable";
-  EXPECT_EQ(ErrorOf([&] { channel_->PrintXReport(); }), u"RPC server unavailable");
+  EXPECT_EQ(ErrorOf([&] { channel_->PrintXReport(); }),
+            FiscalPrinterUnderTest::ControlFailure(u"PrintXReport", u"RPC server unavailable"));
   printer_->failures[u"SetDeviceEnabled"] = u"RPC server unavailable";
   EXPECT_FALSE(channel_->Disconnect());
   const auto lines = LogAfterBanner();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), " - ERROR - [Connect]:Class not registered"), lines.end())
-      << DumpLines(lines);
-  EXPECT_NE(std::find(lines.begin(), lines.end(), " - ERROR - [Disconnect]:RPC server unavailable"),
-            lines.end())
-      << DumpLines(lines);
+  const std::string open_failure =
+      ToUtf8(FiscalPrinterUnderTest::ControlFailure(u"Open", u"Class not registered"));
+  const std::string enable_failure =
+      ToUtf8(FiscalPrinterUnderTest::ControlFailure(u"DeviceEnabled", u"RPC server unavailable"));
+  EXPECT_TRUE(HasLine(lines, " - ERROR - [Connect]:" + open_failure)) << DumpLines(lines);
+  EXPECT_TRUE(HasLine(lines, " - ERROR - [Disconnect]:" + enable_failure)) << DumpLines(lines);
 }
 
 TEST_F(OposChannelTest, OperationsLogTheirCallAndMapTheirArguments) {

@@ -1,26 +1,24 @@
 // The spooler channel against a private CUPS scheduler whose queue writes to a file:
-// raw jobs arrive byte for byte, pictures arrive as a PDF whose drawing is checked for
-// size and position. The scale and centring rules have their own table.
+// raw jobs arrive byte for byte, pictures arrive as a document (PDF here, PostScript from
+// the Windows printer driver) whose drawing is checked for size and position on the
+// sheet. The scale and centring rules have their own table.
 #include "io/io_handler_spool.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
-#include <regex>
-#include <sstream>
 
 #include "base/error_test_support.h"
-#include "io/cups_test_server.h"
 #include "io/spool_placement.h"
+#include "io/spool_queue_test_support.h"
 #include "io/spooler.h"
 #include "io/test_support.h"
 
 namespace qvpa {
 namespace {
 
-using testing_io::CupsTestServer;
+using testing_io::SpoolQueueUnderTest;
 using testing_io::TempDir;
 
 TEST(SpoolPlacementTest, ScaleAndCentringRules) {
@@ -56,87 +54,12 @@ TEST(SpoolPlacementTest, ScaleAndCentringRules) {
   }
 }
 
-// The decompressed content streams of a PDF.
-std::vector<std::string> PdfStreams(const std::string& pdf) {
-  std::vector<std::string> streams;
-  size_t pos = 0;
-  while ((pos = pdf.find("stream", pos)) != std::string::npos) {
-    if (pos >= 3 && pdf.compare(pos - 3, 3, "end") == 0) {
-      pos += 6;
-      continue;
-    }
-    size_t start = pos + 6;
-    if (pdf.compare(start, 2, "\r\n") == 0) start += 2;
-    else if (pdf[start] == '\n') start += 1;
-    const size_t end = pdf.find("endstream", start);
-    if (end == std::string::npos) break;
-    std::string out(1 << 20, '\0');
-    uLongf size = out.size();
-    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(pdf.data() + start),
-                   end - start) == Z_OK) {
-      out.resize(size);
-      streams.push_back(out);
-    }
-    pos = end + 9;
-  }
-  return streams;
-}
-
-// The rectangle (in points, from the top-left of the page) that the image drawn by "Do"
-// covers: the content stream's q, Q and cm operators tracked to the Do.
-struct Rect {
-  double left = 0, top = 0, width = 0, height = 0;
-  bool found = false;
-};
-
-Rect DrawnImage(const std::string& content, double page_height) {
-  struct M {
-    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
-  };
-  std::vector<M> stack;
-  M ctm;
-  std::vector<double> operands;
-  std::istringstream in(content);
-  std::string token;
-  Rect rect;
-  while (in >> token) {
-    char* end = nullptr;
-    const double number = std::strtod(token.c_str(), &end);
-    if (end != token.c_str() && *end == '\0') {
-      operands.push_back(number);
-      continue;
-    }
-    if (token == "q") stack.push_back(ctm);
-    if (token == "Q" && !stack.empty()) {
-      ctm = stack.back();
-      stack.pop_back();
-    }
-    if (token == "cm" && operands.size() >= 6) {
-      const double* m = &operands[operands.size() - 6];
-      const M n{m[0] * ctm.a + m[1] * ctm.c, m[0] * ctm.b + m[1] * ctm.d, m[2] * ctm.a + m[3] * ctm.c,
-                m[2] * ctm.b + m[3] * ctm.d, m[4] * ctm.a + m[5] * ctm.c + ctm.e, m[4] * ctm.b + m[5] * ctm.d + ctm.f};
-      ctm = n;
-    }
-    if (token == "Do") {
-      // The unit square through the matrix (no rotation in these pages).
-      const double x0 = ctm.e, x1 = ctm.e + ctm.a;
-      const double y0 = ctm.f, y1 = ctm.f + ctm.d;
-      rect = {std::min(x0, x1), page_height - std::max(y0, y1), std::fabs(ctm.a), std::fabs(ctm.d), true};
-    }
-    if (token[0] != '/') operands.clear();
-  }
-  return rect;
-}
-
 class SpoolChannelTest : public ::testing::Test {
  protected:
-  // One scheduler for the program's tests (ctest runs each test in a program of its own).
-  static void SetUpTestSuite() { server_ = std::make_unique<CupsTestServer>(); }
-  static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
     if (!server_->running()) {
-      if (::geteuid() != 0) GTEST_SKIP() << "cupsd cannot start without root privileges here";
-      FAIL() << "cupsd did not start:\n" << server_->ErrorLog();
+      if (server_->SkipWhenNotRunning()) GTEST_SKIP() << server_->Problem();
+      FAIL() << server_->Problem();
     }
   }
   std::unique_ptr<kIOHandler_Spool> Channel(const std::u16string& printer) {
@@ -146,18 +69,16 @@ class SpoolChannelTest : public ::testing::Test {
     return std::make_unique<kIOHandler_Spool>(connection, dir_.u16(), u"SPOOL_TEST");
   }
 
-  static std::unique_ptr<CupsTestServer> server_;
+  std::unique_ptr<SpoolQueueUnderTest> server_ = std::make_unique<SpoolQueueUnderTest>();
   TempDir dir_;
 };
-
-std::unique_ptr<CupsTestServer> SpoolChannelTest::server_;
 
 TEST_F(SpoolChannelTest, RawOutputReachesTheDeviceByteForByte) {
   auto channel = Channel(u"Receipt");
   EXPECT_EQ(channel->OutputType(), qvSpoolOutputType::Normal);
   channel->SetOutputType(qvSpoolOutputType::Raw);
   EXPECT_TRUE(channel->Write(u"Caf\u00e9 \u20ac 12.50\r\n\x1b" u"d\x03"));
-  EXPECT_EQ(server_->LastJobOutput(), "Caf\xe9 \x80 12.50\r\n\x1b" "d\x03") << server_->ErrorLog();
+  EXPECT_EQ(server_->LastJobOutput(), "Caf\xe9 \x80 12.50\r\n\x1b" "d\x03") << server_->Problem();
 
   std::vector<uint8_t> bytes;
   for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<uint8_t>(b));
@@ -180,7 +101,7 @@ TEST_F(SpoolChannelTest, RefusedRawJobLeavesTheSpoolerText) {
   auto channel = Channel(u"Nowhere");
   channel->SetOutputType(qvSpoolOutputType::Raw);
   EXPECT_FALSE(channel->Write(u"lost?"));
-  EXPECT_EQ(channel->ErrorMessage(), u"The printer or class does not exist.");
+  EXPECT_EQ(channel->ErrorMessage(), SpoolQueueUnderTest::UnknownPrinterText());
   EXPECT_FALSE(channel->ErrorFound());
   EXPECT_EQ(channel->ErrorCode(), 0);
 }
@@ -188,39 +109,39 @@ TEST_F(SpoolChannelTest, RefusedRawJobLeavesTheSpoolerText) {
 TEST_F(SpoolChannelTest, PicturePrintsScaledAndCentredOnTheQueuesPage) {
   const PageMetrics page = spooler::GetPageMetrics(u"Receipt");
   // 595 x 842 pt at 600 dpi, margins of 18 pt (150 px) left and right, 36 pt (300 px)
-  // top and bottom; the spooler keeps sizes in hundredths of millimetres.
+  // top and bottom; the sheet's height in whole pixels is the spooler's rounding.
+  const int sheet_height = SpoolQueueUnderTest::SheetHeightPixels();
   EXPECT_EQ(page.dpi_x, 600);
   EXPECT_EQ(page.dpi_y, 600);
   EXPECT_EQ(page.page_width, 4958);
-  EXPECT_EQ(page.page_height, 7017);
+  EXPECT_EQ(page.page_height, sheet_height);
   EXPECT_EQ(page.offset_x, 150);
   EXPECT_EQ(page.offset_y, 300);
   EXPECT_EQ(page.printable_width, 4658);
-  EXPECT_EQ(page.printable_height, 6417);
+  EXPECT_EQ(page.printable_height, sheet_height - 600);
 
   auto channel = Channel(u"RECEIPT");  // found whatever the letter case
   const Bitmap picture(400, 250, 0xFF000000u);
   channel->SetBitmap(&picture);
   EXPECT_TRUE(channel->Write(u"not used"));
-  const std::string pdf = server_->LastJobOutput();
-  ASSERT_EQ(pdf.rfind("%PDF-", 0), 0u) << pdf.substr(0, 64);
-  std::smatch box;
-  const std::string head = pdf.substr(0, 4096);
-  ASSERT_TRUE(std::regex_search(head, box, std::regex(R"(/MediaBox \[ 0 0 ([0-9.]+) ([0-9.]+) \])")));
-  EXPECT_NEAR(std::stod(box[1]), 595, 0.05);
-  EXPECT_NEAR(std::stod(box[2]), 842, 0.05);
+  const std::string job = server_->LastJobOutput();
+  const SpoolQueueUnderTest::Drawing drawn = SpoolQueueUnderTest::ReadDrawing(job);
+  ASSERT_TRUE(drawn.readable) << job.substr(0, 64);
+  EXPECT_NEAR(drawn.media_width, 595, 0.05);
+  EXPECT_NEAR(drawn.media_height, 842, 0.05);
+  EXPECT_EQ(drawn.pages, 1);
 
-  // 600 dpi: twice the 300-dpi size, centred in the printable area.
+  // 600 dpi: twice the 300-dpi size, centred in the printable area. The placement is on
+  // the sheet, margins included: the picture lands at (left, top) of the sheet, not that
+  // far again inside the printable area.
   const Placement expected = PlacePicture(page, 400, 250);
   ASSERT_EQ(expected.width, 800);
-  Rect drawn;
-  for (const std::string& stream : PdfStreams(pdf)) {
-    if (stream.find("Do") != std::string::npos) drawn = DrawnImage(stream, std::stod(box[2]));
-  }
-  ASSERT_TRUE(drawn.found);
+  ASSERT_TRUE(drawn.picture_found);
   const double pt = 72.0 / 600;
   EXPECT_NEAR(drawn.left, expected.left * pt, 0.01);
-  EXPECT_NEAR(drawn.top, expected.top * pt, 0.01);
+  // Measured from the paper's top edge, which lies a fraction of a pixel above the top of
+  // a sheet rounded down to whole pixels.
+  EXPECT_NEAR(drawn.top, expected.top * pt, std::max(0.0, 7016.67 - sheet_height) * pt + 0.01);
   EXPECT_NEAR(drawn.width, 800 * pt, 0.01);
   EXPECT_NEAR(drawn.height, 500 * pt, 0.01);
   const auto jobs = server_->CompletedJobs();

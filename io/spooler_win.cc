@@ -99,7 +99,10 @@ bool SendRawJob(const std::u16string& aPrinter, const std::u16string& aDocumentN
   ok = ok && ::EndPagePrinter(handle.get()) != 0;
   if (!ok) {
     aError = LastErrorText();
-    ::AbortPrinter(handle.get());  // the job goes, nothing half sent is printed
+    // Cancelled, not ended: ending the page and the document would print the bytes sent
+    // so far, a receipt cut off mid-command. The spooler deletes the cancelled job's
+    // spool file instead (Wine's spooler ignores the cancel and prints it all the same).
+    ::AbortPrinter(handle.get());
     return false;
   }
   if (!::EndDocPrinter(handle.get())) {

@@ -10,6 +10,7 @@
 # A 64-bit build runs under Wine's 64-bit loader, started directly. A 32-bit build runs under
 # Debian's `wine` wrapper (the 32-bit loader) where this kernel can execute 32-bit programs;
 # where it cannot, its run is skipped with a line saying so, after the DLL's static checks.
+# The spool suites print to a private CUPS queue that a native helper serves on this side.
 # Usage: tools/windows-test.sh <native build> <windows build>...
 # Test-only: QVPA_TEST_NO_32BIT_EXEC=1 makes the probe answer "cannot execute", to exercise the
 # skip on a machine that can run 32-bit code.
@@ -77,6 +78,7 @@ WORK=$(mktemp -d)
 SIM_PIDS=()
 TRUSTED=()
 cleanup() {
+  stop_print_queue
   for ca in "${TRUSTED[@]}"; do distrust_ca "$ca"; done
   for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   [[ -n "${WINEPREFIX:-}" ]] && wineserver -k 2>/dev/null || true  # wineserver64 serves both
@@ -95,6 +97,35 @@ start_sim() {
   for _ in $(seq 100); do [[ -s "$WORK/$name.port" ]] && break; sleep 0.1; done
   [[ -s "$WORK/$name.port" ]] || { cat "$WORK/$name.out" >&2; fail "simulator $name did not start"; }
   SIM_PORT=$(cat "$WORK/$name.port")
+}
+
+# start_print_queue: the spool suites' private CUPS scheduler (io/cups_test_server.h), run
+# on this side by its native helper; Wine's spooler reaches printers through CUPS. Sets
+# CUPS_SERVER and QVPA_TEST_SPOOL_DIR (the queue's output folder) for the Windows suites.
+# The helper serves until its input closes (stop_print_queue), then stops the scheduler.
+PRINT_QUEUE_PID=
+start_print_queue() {
+  local helper="$NATIVE/io/qvpa_cups_test_server"
+  [[ -x "$helper" ]] || fail "missing $helper: build the native tree first"
+  mkfifo "$WORK/cups.in"
+  "$helper" < "$WORK/cups.in" > "$WORK/cups.out" 2> "$WORK/cups.err" &
+  PRINT_QUEUE_PID=$!
+  exec 9> "$WORK/cups.in"
+  for _ in $(seq 200); do
+    [[ $(wc -l < "$WORK/cups.out") -ge 2 ]] && break
+    kill -0 "$PRINT_QUEUE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  [[ $(wc -l < "$WORK/cups.out") -ge 2 ]] || { cat "$WORK/cups.err" >&2; fail "the print queue did not start"; }
+  export CUPS_SERVER=$(sed -n 1p "$WORK/cups.out")
+  export QVPA_TEST_SPOOL_DIR="Z:$(sed -n 2p "$WORK/cups.out")"
+  echo "print queue Receipt on $CUPS_SERVER"
+}
+stop_print_queue() {
+  [[ -n "$PRINT_QUEUE_PID" ]] || return 0
+  exec 9>&-
+  wait "$PRINT_QUEUE_PID" 2>/dev/null || true
+  PRINT_QUEUE_PID=
 }
 
 # Registry key and value of a certificate in the prefix's Root store: the blob holds the
@@ -154,6 +185,7 @@ printf 'subjectAltName=DNS:wrong.example\n' > "$WORK/wrong.ext"
 openssl x509 -req -in "$WORK/wrong.csr" -CA "$WORK/ca2.pem" -CAkey "$WORK/ca2-key.pem" \
   -CAcreateserial -days 2 -extfile "$WORK/wrong.ext" -out "$WORK/wrong.pem" 2> /dev/null
 
+start_print_queue
 for BUILD_DIR in "$@"; do
   BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
   BIN="$BUILD_DIR/bin"

@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "base/text_helpers.h"
+#include "base/windowing_headless.h"
 
 namespace qvpa {
 namespace {
@@ -198,7 +201,9 @@ TEST_F(ApplicationTest, MessagesWithoutWindowsGoToTheLog) {
     EXPECT_EQ(scope.Application().LastError(), u"boom");
   }
   {
-    tQV_ApplicationScope scope({u"host"});
+    std::ostringstream unseen;
+    // A layer without a desktop, on every platform: no box may wait for a click here.
+    tQV_ApplicationScope scope({u"host"}, std::make_unique<HeadlessWindowing>(unseen));
     DisplayMessage(tQV_MessageType::let_info, u"plain info");
   }
   DisplayMessage(tQV_MessageType::let_error, u"no object: ignored");

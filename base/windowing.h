@@ -70,7 +70,8 @@ class Windowing {
   virtual bool ShowMessageBox(tQV_MessageType aType, const std::u16string& aMessage) = 0;
   // Adds or deletes the notification-area icon; false when the platform refused.
   virtual bool NotifyIcon(NotifyIconOperation aOperation, const NotifyIconData& aData) = 0;
-  // The program's own icon handle; 0 when there is none.
+  // The program's own icon handle (on Windows the system's application icon when the
+  // executable has none); 0 when there is none.
   virtual uintptr_t ApplicationIcon() = 0;
   // The guard named aName that excludes every other process asking for the same name.
   // The operating system releases it when the process ends.
@@ -101,7 +102,7 @@ class Windowing {
   std::function<void()> exit_hook_;
 };
 
-// The platform's windowing layer (headless here).
+// The platform's windowing layer: the desktop's on Windows, the headless one elsewhere.
 std::unique_ptr<Windowing> CreatePlatformWindowing();
 
 }  // namespace qvpa

@@ -111,9 +111,9 @@ endforeach()
 # The test suites whose sources are platform-neutral, and the Windows-only ones.
 set(QVPA_WINDOWS_TESTS
   base_text_test base_text_helpers_test base_windows_test base_log_writer_test
-  base_application_test io_handler_test io_http_client_windows_test io_tcp_socket_windows_test
-  io_handler_tcp_test io_handler_dll_test io_handler_serial_test io_handler_opos_test
-  io_handler_spool_test io_spooler_windows_test
+  base_application_test base_windowing_gui_test io_handler_test io_http_client_windows_test
+  io_tcp_socket_windows_test io_handler_tcp_test io_handler_dll_test io_handler_serial_test
+  io_handler_opos_test io_handler_spool_test io_spooler_windows_test
   io_code_page_test rpt_util_test device_handler_test payment_handler_test
   payment_device_test connection_test io_handler_factory_test result_documents_test
   payment_wrapper_test host_script_test satispay_windows_test)

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the Windows builds need, only what is missing: the MinGW-w64 cross compilers, Wine
 # (32 and 64 bit) to run the results, and the source lines of Debian's archive so the XML parser can
-# be compiled from Debian's own source package (and the SQL engine too, whose single-file form needs tclsh).
+# be compiled from Debian's own source package (and the SQL engine too, whose single-file form needs tclsh),
+# and a virtual X display for the windowing tests under Wine.
 set -euo pipefail
 bash "$(dirname "$0")/install-deps.sh"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-          wine wine32:i386 wine64 dpkg-dev python3 tcl)
+          wine wine32:i386 wine64 dpkg-dev python3 tcl
+          xvfb x11-apps)  # the virtual display of the windowing tests and its screenshot (xwd)
 update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386

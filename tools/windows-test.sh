@@ -21,6 +21,8 @@ SIM="$NATIVE/tools/gbusiness-sim/gbusiness-sim"
 [[ -x "$SIM" ]] || { echo "missing $SIM: build the native tree first" >&2; exit 1; }
 HERE=$(cd "$(dirname "$0")" && pwd)
 export WINEDEBUG=-all
+# Headless but for the windowing suite, which gets a virtual display of its own (run_gui_suite).
+unset DISPLAY WAYLAND_DISPLAY
 # No Mono or Gecko installer prompts in a headless prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -87,6 +89,47 @@ cleanup() {
 trap cleanup EXIT
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
+
+# run_gui_suite <build dir>: the windowing suite (base_windowing_gui_test) on an Xvfb display
+# of its own, on a free display number that Xvfb picks itself; DISPLAY is set for this suite
+# alone, and the display is stopped afterwards. A PNG of the display with the wait window
+# shown is left in <build dir>/wait-window.png. Wine's desktop process takes the display it
+# starts with, so the suite gets a fresh Wine server, and the next steps a headless one again.
+run_gui_suite() {
+  local build=$1 started=$SECONDS display xvfb rc=0 shot
+  command -v Xvfb > /dev/null || fail "no Xvfb (make windows-deps)"
+  rm -f "$WORK/xvfb.display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$WORK/xvfb.display" 2> "$WORK/xvfb.out" &
+  xvfb=$!
+  SIM_PIDS+=("$xvfb")
+  for _ in $(seq 100); do [[ -s "$WORK/xvfb.display" ]] && break; sleep 0.1; done
+  [[ -s "$WORK/xvfb.display" ]] || { cat "$WORK/xvfb.out" >&2; fail "Xvfb did not start"; }
+  display=":$(head -n 1 "$WORK/xvfb.display")"
+  wineserver -k 2> /dev/null || true
+  DISPLAY=$display timeout 900 "${WINE[@]}" "$build/bin/base_windowing_gui_test.exe" \
+    > "$WORK/gui.out" 2>&1 || rc=$?
+  tr -d '\r' < "$WORK/gui.out" | grep -E '^\[  (PASSED|FAILED|SKIPPED) ' || true
+  [[ $rc -eq 0 ]] || { cat "$WORK/gui.out"; fail "windowing suite on display $display (exit $rc)"; }
+  # The picture: the suite's screenshot case keeps the wait window up while the marker exists.
+  shot="$WORK/screenshot.marker"
+  rm -f "$shot"
+  QVPA_SCREENSHOT_MARKER="Z:$shot" DISPLAY=$display "${WINE[@]}" "$build/bin/base_windowing_gui_test.exe" \
+    --gtest_filter='*WaitWindowForAScreenshot' > "$WORK/shot.out" 2>&1 &
+  local shooter=$!
+  for _ in $(seq 300); do [[ -e "$shot" ]] && break; sleep 0.1; done
+  [[ -e "$shot" ]] || { kill "$shooter" 2> /dev/null; cat "$WORK/shot.out"; fail "the wait window was not shown for the screenshot"; }
+  sleep 0.5
+  DISPLAY=$display xwd -root -silent -out "$WORK/screen.xwd" || fail "xwd on $display"
+  rm -f "$shot"
+  wait "$shooter" || { cat "$WORK/shot.out"; fail "screenshot case"; }
+  python3 "$HERE/windows/xwd_to_png.py" "$WORK/screen.xwd" "$build/wait-window.png" || fail "PNG of the display"
+  wineserver -k 2> /dev/null || true
+  kill "$xvfb" 2> /dev/null || true
+  wait "$xvfb" 2> /dev/null || true
+  wineserver -p > /dev/null 2>&1 || true
+  "${WINE[@]}" cmd /c exit > /dev/null 2>&1 || true
+  echo "windowing suite passed on Xvfb $display in $((SECONDS - started)) s; display saved as $build/wait-window.png"
+}
 
 # start_sim <name> <args...>: starts a simulator, sets SIM_PORT.
 start_sim() {
@@ -226,6 +269,9 @@ for BUILD_DIR in "$@"; do
   for _ in $(seq 100); do [[ -s "$WORK/http.port" ]] && break; sleep 0.1; done
   export QVPA_TEST_HTTP_URL="http://localhost:$(head -n 1 "$WORK/http.port")"
   (cd "$BUILD_DIR" && ctest --output-on-failure -j 2) || fail "unit tests of $BUILD_DIR"
+
+  echo "---- windowing on a virtual display"
+  run_gui_suite "$BUILD_DIR"
 
   echo "---- POS session against the simulator"
   start_sim "sim" --cert-dir "$WORK/sim" --token WINTEST --token WINCHOST --accept-after 2

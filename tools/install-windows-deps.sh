@@ -9,6 +9,7 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 dpkg-dev python3 tcl
+          gdb binutils  # tools/windows/exit_hang_probe.py reads a process left behind
           xvfb x11-apps)  # the virtual display of the windowing tests and its screenshot (xwd)
 update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -83,8 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
     if (kSteps[i] == &CLOSE && !given) break;
     const std::u16string section = given ? qvpa::FromUtf8(sections[i]) : u"";
     const int16_t result = Call(kSteps[i], head + section + u"</Request>").result;
-    // Only the session's device is open, so a CLOSE that succeeded has closed it.
-    if (kSteps[i] == &CLOSE && result == 0) gHandle = 0;
+    // Only the session's device is open, so a CLOSE that succeeded has closed it. Closing
+    // what is left then calls CLOSE on that closed handle and on the next, unknown one.
+    if (kSteps[i] == &CLOSE && result == 0) {
+      qvpa::fuzzing::CloseOpenDevices(handle);
+      gHandle = 0;
+    }
   }
   return 0;
 }

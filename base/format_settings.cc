@@ -36,8 +36,9 @@ bool HasAmPm(std::u16string_view f) {
       const size_t close = f.find(f[i], i + 1);
       if (close == std::u16string_view::npos) return false;
       i = close;
-    } else if (StartsWithNoCase(f, i, u"am/pm") || StartsWithNoCase(f, i, u"a/p") ||
-               StartsWithNoCase(f, i, u"ampm")) {
+    } else if (Lower(f[i]) == u'a' &&
+               (StartsWithNoCase(f, i, u"am/pm") || StartsWithNoCase(f, i, u"a/p") ||
+                StartsWithNoCase(f, i, u"ampm"))) {
       return true;
     }
   }
@@ -63,17 +64,17 @@ class Formatter {
         i = close + 1;
         continue;
       }
-      if (StartsWithNoCase(f, i, u"am/pm")) {
+      if (lc == u'a' && StartsWithNoCase(f, i, u"am/pm")) {
         out_ += AmPmText(u"am", u"pm", f.substr(i, 5));
         i += 5;
         continue;
       }
-      if (StartsWithNoCase(f, i, u"a/p")) {
+      if (lc == u'a' && StartsWithNoCase(f, i, u"a/p")) {
         out_ += AmPmText(u"a", u"p", f.substr(i, 3));
         i += 3;
         continue;
       }
-      if (StartsWithNoCase(f, i, u"ampm")) {
+      if (lc == u'a' && StartsWithNoCase(f, i, u"ampm")) {
         out_ += p_.hour < 12 ? s_.TimeAMString : s_.TimePMString;
         i += 4;
         continue;

@@ -44,11 +44,32 @@ bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (IsHigh(c) && i + 1 < text.size() && IsLow(text[i + 1])) {
-      char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                    (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+  const size_t n = text.size();
+  const char16_t* const s = text.data();  // unchecked reads: every index is below n
+  size_t i = 0;
+  while (i < n) {
+    // Runs of ASCII, which most text here is (requests, answers, log lines, paths), are
+    // tested and copied four code units at a time.
+    size_t end = i;
+    while (end + 4 <= n && ((s[end] | s[end + 1] | s[end + 2] | s[end + 3]) & 0xFF80) == 0) {
+      end += 4;
+    }
+    if (end > i) {
+      const size_t at = out.size();
+      out.resize(at + (end - i));
+      char* to = out.data() + at;
+      for (; i < end; i += 4, to += 4) {
+        to[0] = static_cast<char>(s[i]);
+        to[1] = static_cast<char>(s[i + 1]);
+        to[2] = static_cast<char>(s[i + 2]);
+        to[3] = static_cast<char>(s[i + 3]);
+      }
+      continue;
+    }
+    const char16_t c = s[i];
+    if (IsHigh(c) && i + 1 < n && IsLow(s[i + 1])) {
+      const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
+                          (static_cast<char32_t>(s[i + 1]) - 0xDC00);
       AppendUtf8(out, cp);
       ++i;
     } else if (IsHigh(c) || IsLow(c)) {
@@ -56,6 +77,7 @@ std::string ToUtf8(std::u16string_view text) {
     } else {
       AppendUtf8(out, c);
     }
+    ++i;
   }
   return out;
 }

@@ -16,6 +16,34 @@ TEST(Utf8Test, RoundTripsEveryPlane) {
   EXPECT_EQ(FromUtf8(""), u"");
 }
 
+// ASCII runs are converted several code units at a time: a non-ASCII unit at any place in
+// or after such a run, including ones whose low byte alone would read as ASCII, must still
+// be encoded.
+TEST(Utf8Test, NonAsciiAtEveryPlaceOfAnAsciiRun) {
+  struct Unit {
+    std::u16string text;
+    std::string utf8;
+  };
+  const Unit units[] = {
+      {u"\u0080", "\xC2\x80"},
+      {u"\u0141", "\xC5\x81"},  // low byte 0x41
+      {u"\u0100", "\xC4\x80"},  // low byte 0
+      {u"\u20ac", "\xE2\x82\xAC"},
+      {u"\U0001F600", "\xF0\x9F\x98\x80"},
+      {std::u16string{char16_t{0xDC00}}, "\xEF\xBF\xBD"},
+  };
+  const std::u16string ascii = u"abcdefghijkl";
+  for (const Unit& u : units) {
+    for (size_t at = 0; at <= ascii.size(); ++at) {
+      const std::u16string text = ascii.substr(0, at) + u.text + ascii.substr(at);
+      const std::string expected =
+          ToUtf8(ascii).substr(0, at) + u.utf8 + ToUtf8(ascii).substr(at);
+      EXPECT_EQ(ToUtf8(text), expected) << at;
+    }
+  }
+  EXPECT_EQ(ToUtf8(ascii), "abcdefghijkl");
+}
+
 TEST(Utf8Test, UnpairedSurrogatesBecomeReplacementCharacters) {
   struct Case {
     std::u16string text;

@@ -54,11 +54,26 @@ class DocumentBuilder {
 }  // namespace
 
 std::u16string EscapeXmlText(std::u16string_view aText) {
-  std::u16string result = ReplaceAll(aText, u"&", u"&amp;");
-  result = ReplaceAll(result, u"<", u"&lt;");
-  result = ReplaceAll(result, u">", u"&gt;");
-  result = ReplaceAll(result, u"\"", u"&quot;");
-  return ReplaceAll(result, u"'", u"&apos;");
+  // One pass: the text between special characters is copied as it is.
+  std::u16string result;
+  result.reserve(aText.size());
+  size_t from = 0;
+  while (true) {
+    const size_t at = aText.find_first_of(u"&<>\"'", from);
+    if (at == std::u16string_view::npos) {
+      result.append(aText.substr(from));
+      return result;
+    }
+    result.append(aText.substr(from, at - from));
+    switch (aText[at]) {
+      case u'&': result += u"&amp;"; break;
+      case u'<': result += u"&lt;"; break;
+      case u'>': result += u"&gt;"; break;
+      case u'"': result += u"&quot;"; break;
+      default: result += u"&apos;"; break;
+    }
+    from = at + 1;
+  }
 }
 
 RenderedResult RenderResult(const _int_OPEN_result& aResult) {

@@ -1,15 +1,16 @@
 // A device session with fuzzed sections: OPEN of a Satispay device whose service host is a
 // loopback port that refuses connections, then PAY, VERIFYTRAN, DAYCLOSE, GETTOTALS and CLOSE
 // on its handle. The input holds the sections in that order, UTF-8, separated by form feeds;
-// each is placed after the handle inside the request's root element. CLOSE is called when
-// the input holds its section (a fifth one, possibly empty).
+// each is placed after the handle inside the request's root element. A call is made for
+// each section the input holds (an empty one included), so an input of two sections calls
+// PAY and VERIFYTRAN only.
 //
 // One session serves the inputs until a CLOSE ends it, or for 1000 inputs: an OPEN and a
 // CLOSE per input (a log thread started and joined, log files and the journal database
 // created and removed) cost several times the calls in between. A CLOSE that fails (a
 // fuzzed section that does not parse, for one) leaves the device open, and the session goes
-// on with it, as a host's would (about a third of the inputs with a CLOSE section). A new
-// session starts with a cleared log folder.
+// on with it, as a host's would (about a third of the inputs with a CLOSE section). The log
+// folder is cleared every 64 sessions.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,13 +50,15 @@ int32_t HandleOf(const std::u16string& aOutput) {
 
 int32_t gHandle = 0;  // the open session's device, 0 when none
 int gUses = 0;
+int gSessions = 0;
+int gClosed = 0;  // sessions ended by a CLOSE of the input
 
 // The session's handle: the open one, or a new one when there is none or it has served
 // its 1000 inputs.
 int32_t Session() {
   if (gHandle > 0 && ++gUses < 1000) return gHandle;
   if (gHandle > 0) qvpa::fuzzing::CloseOpenDevices(gHandle);
-  qvpa::fuzzing::ClearDeviceLogs();
+  if (++gSessions % 64 == 0) qvpa::fuzzing::ClearDeviceLogs();
   gUses = 0;
   gHandle = HandleOf(Call(&OPEN, kOpen).output);
   if (gHandle <= 0) __builtin_trap();  // the fixed OPEN request must always open
@@ -78,15 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
       std::string_view(reinterpret_cast<const char*>(aData), aSize), '\f');
   const int32_t handle = Session();
   const std::u16string head = u"<Request><Handle>" + qvpa::IntToStr(handle) + u"</Handle>";
-  for (size_t i = 0; i < std::size(kSteps); ++i) {
-    const bool given = i < sections.size();
-    if (kSteps[i] == &CLOSE && !given) break;
-    const std::u16string section = given ? qvpa::FromUtf8(sections[i]) : u"";
-    const int16_t result = Call(kSteps[i], head + section + u"</Request>").result;
-    // Only the session's device is open, so a CLOSE that succeeded has closed it. Closing
-    // what is left then calls CLOSE on that closed handle and on the next, unknown one.
+  for (size_t i = 0; i < std::size(kSteps) && i < sections.size(); ++i) {
+    const int16_t result =
+        Call(kSteps[i], head + qvpa::FromUtf8(sections[i]) + u"</Request>").result;
+    // Only the session's device is open, so a CLOSE that succeeded has closed it. Now and
+    // then the closed handle and the next, unknown one are tried as well (CLOSE of both
+    // fails); their paths do not depend on the input.
     if (kSteps[i] == &CLOSE && result == 0) {
-      qvpa::fuzzing::CloseOpenDevices(handle);
+      if (++gClosed % 16 == 1) {
+        qvpa::fuzzing::CloseOpenDevices(handle);
+      } else {
+        qvpa::fuzzing::NoteClosed(handle);
+      }
       gHandle = 0;
     }
   }

@@ -33,4 +33,8 @@ void CloseOpenDevices(int32_t aIssuedHandle) {
   while (close(gNextHandle)) ++gNextHandle;
 }
 
+void NoteClosed(int32_t aHandle) {
+  if (gNextHandle <= aHandle) gNextHandle = aHandle + 1;
+}
+
 }  // namespace qvpa::fuzzing

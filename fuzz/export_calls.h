@@ -20,6 +20,9 @@ Answer Call(Export aExport, std::u16string_view aRequest);
 // most one device, under the next handle. aIssuedHandle: a handle known to have been issued
 // (0: none), which the input may already have closed.
 void CloseOpenDevices(int32_t aIssuedHandle = 0);
+// Records that aHandle, the last one issued, has been closed, without a call: the next
+// CloseOpenDevices starts after it.
+void NoteClosed(int32_t aHandle);
 
 }  // namespace qvpa::fuzzing
 
